@@ -1,0 +1,29 @@
+# Helpers that give every module, test and benchmark the same shape.
+
+# A loadable module: NAME.so in bin/, no "lib" prefix, C exports visible.
+function(vevidor_module name)
+    add_library(${name} MODULE ${ARGN})
+    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".so")
+endfunction()
+
+# A GoogleTest executable in tests/ that finds the modules in bin/ and is registered with CTest.
+function(vevidor_test name)
+    add_executable(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE gatecore GTest::gtest GTest::gtest_main GTest::gmock)
+    set_target_properties(${name} PROPERTIES
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+        BUILD_RPATH "${VEVIDOR_BIN_DIR}")
+    include(GoogleTest)
+    gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+        PROPERTIES ENVIRONMENT "VEVIDOR_BIN=${VEVIDOR_BIN_DIR}" TIMEOUT 120
+        DISCOVERY_TIMEOUT 30)
+endfunction()
+
+# A Google Benchmark executable in bench/.
+function(vevidor_bench name)
+    add_executable(${name} ${ARGN})
+    target_link_libraries(${name} PRIVATE gatecore benchmark::benchmark)
+    set_target_properties(${name} PROPERTIES
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench
+        BUILD_RPATH "${VEVIDOR_BIN_DIR}")
+endfunction()
