@@ -6,10 +6,18 @@ function(vevidor_module name)
     set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".so")
 endfunction()
 
+# A subsystem library, part of gatecore.
+function(vevidor_library name)
+    add_library(${name} STATIC ${ARGN})
+    target_link_libraries(gatecore INTERFACE ${name})
+endfunction()
+
 # A GoogleTest executable in tests/ that finds the modules in bin/ and is registered with CTest.
+#   vevidor_test(name SOURCES a.cpp b.cpp LIBS vev_packet)
 function(vevidor_test name)
-    add_executable(${name} ${ARGN})
-    target_link_libraries(${name} PRIVATE gatecore GTest::gtest GTest::gtest_main GTest::gmock)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
     set_target_properties(${name} PROPERTIES
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
         BUILD_RPATH "${VEVIDOR_BIN_DIR}")
@@ -20,9 +28,11 @@ function(vevidor_test name)
 endfunction()
 
 # A Google Benchmark executable in bench/.
+#   vevidor_bench(name SOURCES a.cpp LIBS vev_packet)
 function(vevidor_bench name)
-    add_executable(${name} ${ARGN})
-    target_link_libraries(${name} PRIVATE gatecore benchmark::benchmark)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} benchmark::benchmark)
     set_target_properties(${name} PROPERTIES
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench
         BUILD_RPATH "${VEVIDOR_BIN_DIR}")
