@@ -20,7 +20,9 @@ inline double ToDateTime(std::time_t t) {
     return kDateTimeEpochOffsetDays + static_cast<double>(wall) / 86400.0;
 }
 
-inline double NowDateTime() { return ToDateTime(std::time(nullptr)); }
+inline double NowDateTime() {
+    return ToDateTime(std::time(nullptr));
+}
 
 // "yyyy-mm-dd HH:MM:SS" of a local Unix time.
 inline std::string FormatLocalTime(std::time_t t) {

@@ -30,7 +30,7 @@ std::string SourcePos(const char* file, int line);
 // Writes session traces: "0x%x\t%d\t%s" of (identifier, number, text), with every "%" doubled
 // because the line is handed on as a format. An empty format writes nothing.
 class Log4Kest {
-public:
+  public:
     static Log4Kest& instance();
 
     void trace(std::uint32_t id, int number, const char* format, ...)
@@ -43,7 +43,7 @@ public:
     // The line that would be written, without writing it ("" for an empty format).
     static std::string formatLine(std::uint32_t id, int number, const char* format, va_list args);
 
-private:
+  private:
     Log4Kest() = default;
 };
 

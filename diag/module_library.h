@@ -9,7 +9,7 @@ namespace modules {
 // A shared object opened with dlopen. "By plain name" uses the loader's search, which includes
 // the gate's own folder (the executable's run path). Never unloaded unless unload() is called.
 class ModuleLibrary {
-public:
+  public:
     ModuleLibrary() = default;
     ModuleLibrary(const ModuleLibrary&) = delete;
     ModuleLibrary& operator=(const ModuleLibrary&) = delete;
@@ -27,7 +27,7 @@ public:
         return reinterpret_cast<Fn>(symbol(name));
     }
 
-private:
+  private:
     void* handle_ = nullptr;
     std::string error_;
 };

@@ -12,4 +12,6 @@ inline std::uint32_t timeGetTime() {
                                       static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-inline std::uint32_t GetTickCount() { return timeGetTime(); }
+inline std::uint32_t GetTickCount() {
+    return timeGetTime();
+}

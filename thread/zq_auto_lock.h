@@ -8,12 +8,12 @@ using CriticalSection = std::mutex;
 
 // Enters the section on construction and leaves it on destruction.
 class ZQAutoLock {
-public:
+  public:
     explicit ZQAutoLock(CriticalSection& section) : section_(section) { section_.lock(); }
     ~ZQAutoLock() { section_.unlock(); }
     ZQAutoLock(const ZQAutoLock&) = delete;
     ZQAutoLock& operator=(const ZQAutoLock&) = delete;
 
-private:
+  private:
     CriticalSection& section_;
 };

@@ -1,0 +1,73 @@
+// The rate counter's lazy windows.
+#include "thread/sec_counter.h"
+
+#include <cstdio>
+
+#include "thread/tick.h"
+
+namespace {
+
+std::uint32_t Rate(std::uint32_t count, std::uint32_t interval, std::uint32_t elapsed) {
+    std::uint64_t rate = static_cast<std::uint64_t>(count) * interval / elapsed;
+    return rate > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(rate);
+}
+
+}  // namespace
+
+void SecCounter::reset() {
+    windowStart_ = 0;
+    packetRate_ = 0;
+    windowPackets_ = 0;
+    byteRate_ = 0;
+    windowBytes_ = 0;
+    totalBytes_ = 0;
+}
+
+void SecCounter::addPackets(std::uint32_t n) {
+    windowPackets_ += n;
+    update();
+}
+
+void SecCounter::addBytes(std::uint32_t n) {
+    totalBytes_ += n;
+    windowBytes_ += n;
+    addPackets(1);
+}
+
+std::uint32_t SecCounter::packetRate() {
+    update();
+    return packetRate_;
+}
+
+std::uint32_t SecCounter::byteRate() {
+    update();
+    return byteRate_;
+}
+
+std::string SecCounter::describe() {
+    update();
+    char text[96];
+    std::snprintf(text, sizeof text, "%0.2f kb/s, total: %0.2f kb Cnt: %d",
+                  static_cast<double>(byteRate_) / 1024.0,
+                  static_cast<double>(totalBytes_) / 1024.0, static_cast<int>(packetRate_));
+    return text;
+}
+
+void SecCounter::update() {
+    updateAt(timeGetTime());
+}
+
+void SecCounter::updateAt(std::uint32_t now) {
+    if (windowStart_ == 0) {
+        windowStart_ = now;
+        windowPackets_ = 0;
+    }
+    std::uint32_t elapsed = now - windowStart_;
+    if (elapsed < interval_ || elapsed == 0) return;
+    // 64-bit products: a 32-bit count x interval would wrap above about 4 MB per second.
+    packetRate_ = Rate(windowPackets_, interval_, elapsed);
+    byteRate_ = Rate(windowBytes_, interval_, elapsed);
+    windowPackets_ = 0;
+    windowBytes_ = 0;
+    windowStart_ = now;
+}
