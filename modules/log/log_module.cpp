@@ -72,9 +72,21 @@ struct LinePrefix {
     std::size_t length;
 };
 
-const LinePrefix& PrefixOf(int level) {
-    thread_local LinePrefix prefixes[kLogLevelCount] = {};
-    LinePrefix& prefix = prefixes[level];
+// Everything a writing thread keeps for itself, in one block (one TLS look-up per message).
+struct ThreadState {
+    bool inCallback = false;
+    LinePrefix prefixes[kLogLevelCount] = {};
+    LineBuffer line;
+    std::string translated;
+};
+
+ThreadState& This() {
+    thread_local ThreadState state;
+    return state;
+}
+
+const LinePrefix& PrefixOf(ThreadState& state, int level) {
+    LinePrefix& prefix = state.prefixes[level];
     if (prefix.length == 0) {
         int n = std::snprintf(prefix.text, sizeof prefix.text, "%s [%ld] ", kLevelCaptions[level],
                               static_cast<long>(::syscall(SYS_gettid)));
@@ -90,8 +102,6 @@ std::string NormalisedDirectory(const char* directory) {
     if (text.back() != '/') text.push_back('/');
     return text;
 }
-
-thread_local bool tInCallback = false;
 
 }  // namespace
 
@@ -216,16 +226,16 @@ void LogModule::applyFlushLevel(spdlog::logger& logger) const {
                                                                          : spdlog::level::err);
 }
 
-void LogModule::emit(int level, const LineBuffer& line) {
+void LogModule::emit(int level, const LineBuffer& line, bool& inCallback) {
     currentLogger()->log(SinkLevel(level), spdlog::string_view_t(line.data(), line.size()));
     const Callback* callback = callback_.load(std::memory_order_acquire);
-    if (callback != nullptr && !tInCallback) {
-        tInCallback = true;
+    if (callback != nullptr && !inCallback) {
+        inCallback = true;
         try {
             callback->function(callback->context, level, line.message());
         } catch (...) {
         }
-        tInCallback = false;
+        inCallback = false;
     }
 }
 
@@ -233,24 +243,20 @@ void LogModule::writeFormatted(int level, Origin origin, const char* format, va_
     count(level, origin);
     if (format == nullptr) format = "";
     try {
-        std::string translated;
+        ThreadState& state = This();
+        // A callback that logs gets buffers of its own, so the text it was given stays intact.
+        std::string nestedFormat;
+        LineBuffer nestedLine;
+        std::string& translated = state.inCallback ? nestedFormat : state.translated;
+        LineBuffer& line = state.inCallback ? nestedLine : state.line;
         if (MayHoldI64(format)) {
-            translated = TranslateI64(format);
+            TranslateI64(format, translated);
             format = translated.c_str();
         }
-        const LinePrefix& prefix = PrefixOf(level);
-        if (tInCallback) {
-            // A callback that logs: its own buffer, so the text it was given stays intact.
-            LineBuffer nested;
-            nested.start(prefix.text, prefix.length);
-            nested.appendFormatted(format, args);
-            emit(level, nested);
-            return;
-        }
-        thread_local LineBuffer line;
+        const LinePrefix& prefix = PrefixOf(state, level);
         line.start(prefix.text, prefix.length);
         line.appendFormatted(format, args);
-        emit(level, line);
+        emit(level, line, state.inCallback);
     } catch (...) {
         // Out of memory or a failing sink: the log never takes the process down.
     }
@@ -259,13 +265,13 @@ void LogModule::writeFormatted(int level, Origin origin, const char* format, va_
 void LogModule::writeText(int level, const char* text) {
     count(level, Origin::kLevel);
     try {
-        const LinePrefix& prefix = PrefixOf(level);
-        LineBuffer nested;
-        thread_local LineBuffer line;
-        LineBuffer& buffer = tInCallback ? nested : line;
-        buffer.start(prefix.text, prefix.length);
-        buffer.append(text != nullptr ? text : "");
-        emit(level, buffer);
+        ThreadState& state = This();
+        LineBuffer nestedLine;
+        LineBuffer& line = state.inCallback ? nestedLine : state.line;
+        const LinePrefix& prefix = PrefixOf(state, level);
+        line.start(prefix.text, prefix.length);
+        line.append(text != nullptr ? text : "");
+        emit(level, line, state.inCallback);
     } catch (...) {
     }
 }

@@ -106,7 +106,7 @@ class LogModule final : public LogObject {
     void writeFormatted(int level, Origin origin, const char* format, va_list args);
     void writeText(int level, const char* text);
     void count(int level, Origin origin);
-    void emit(int level, const LineBuffer& line);
+    void emit(int level, const LineBuffer& line, bool& inCallback);
     spdlog::logger* currentLogger();
     std::shared_ptr<spdlog::logger> openLogger();  // configMutex_ held
     void retireCurrent();                          // configMutex_ held

@@ -1,33 +1,46 @@
 // "%I64" translation and the growing per-thread line buffer of the log module.
 #include "modules/log/printf_format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace vevlog {
 
-std::string TranslateI64(const char* format) {
-    std::string out;
-    out.reserve(std::strlen(format) + 8);
+namespace {
+
+// Flags, width and precision characters of a conversion.
+bool IsSpecChar(char c) {
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == ' ' || c == '#' || c == '.' ||
+           c == '*' || c == '\'';
+}
+
+}  // namespace
+
+void TranslateI64(const char* format, std::string& out) {
+    out.clear();
     const char* p = format;
-    while (*p != '\0') {
-        if (*p != '%') {
-            out.push_back(*p++);
-            continue;
+    for (;;) {
+        const char* percent = std::strchr(p, '%');
+        if (percent == nullptr) {
+            out.append(p);
+            return;
         }
-        out.push_back(*p++);
+        out.append(p, static_cast<std::size_t>(percent - p) + 1);
+        p = percent + 1;
         if (*p == '%') {
-            out.push_back(*p++);
+            out.push_back('%');
+            ++p;
             continue;
         }
-        // Flags, width and precision of one conversion.
-        while (*p != '\0' && std::strchr("-+ #0123456789.*'", *p) != nullptr) out.push_back(*p++);
+        const char* spec = p;
+        while (IsSpecChar(*p)) ++p;
+        out.append(spec, static_cast<std::size_t>(p - spec));
         if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-            out.append("ll");
+            out.append("ll", 2);
             p += 3;
         }
     }
-    return out;
 }
 
 void LineBuffer::start(const char* prefix, std::size_t length) {
@@ -39,7 +52,7 @@ void LineBuffer::start(const char* prefix, std::size_t length) {
 }
 
 void LineBuffer::reserveTail(std::size_t tail) {
-    if (size_ + tail > text_.size()) text_.resize((size_ + tail) * 2);
+    if (size_ + tail > text_.size()) text_.resize(std::max<std::size_t>(1024, (size_ + tail) * 2));
 }
 
 void LineBuffer::appendFormatted(const char* format, va_list args) {

@@ -9,8 +9,9 @@
 namespace vevlog {
 
 // The format with every "%[flags][width][.precision]I64<conv>" rewritten to "...ll<conv>".
-// "%%" is left alone. Formats without "I64" come back unchanged.
-std::string TranslateI64(const char* format);
+// "%%" is left alone. The result replaces the contents of out (a reused per-thread buffer
+// keeps the common case free of allocations).
+void TranslateI64(const char* format, std::string& out);
 
 // True when the format may hold an "I64" conversion (the cheap test before TranslateI64).
 inline bool MayHoldI64(const char* format) {
@@ -40,7 +41,7 @@ class LineBuffer {
   private:
     void reserveTail(std::size_t tail);
 
-    std::string text_ = std::string(1024, '\0');
+    std::string text_;  // grows on first use, never shrinks
     std::size_t size_ = 0;
     std::size_t prefixSize_ = 0;
 };
