@@ -1,17 +1,27 @@
 // The C exports of "Did4Ad.so": GetLog and Log_Free.
+#include <atomic>
+
 #include "modules/log/log_module.h"
 
 namespace {
 
+std::atomic<vevlog::LogModule*> gModule{nullptr};
+
 // Created on the first GetLog and never destroyed: threads may write until the very end.
 vevlog::LogModule& Instance() {
-    static vevlog::LogModule* module = new vevlog::LogModule();
+    static vevlog::LogModule* module = [] {
+        auto* created = new vevlog::LogModule();
+        gModule.store(created);
+        return created;
+    }();
     return *module;
 }
 
-// Flushes the files when the process ends normally.
+// Flushes the files when the process ends normally (only if the log was ever asked for).
 struct FlushAtExit {
-    ~FlushAtExit() { Instance().shutdown(); }
+    ~FlushAtExit() {
+        if (vevlog::LogModule* module = gModule.load()) module->shutdown();
+    }
 } gFlushAtExit;
 
 }  // namespace
