@@ -1,6 +1,9 @@
 // The gate's two settings objects, their files, keys and declared defaults.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
+
 #include "modules/settings_object.h"
 
 namespace gate {

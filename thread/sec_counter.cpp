@@ -24,14 +24,22 @@ void SecCounter::reset() {
 }
 
 void SecCounter::addPackets(std::uint32_t n) {
-    windowPackets_ += n;
-    update();
+    addPacketsAt(n, timeGetTime());
 }
 
 void SecCounter::addBytes(std::uint32_t n) {
+    addBytesAt(n, timeGetTime());
+}
+
+void SecCounter::addPacketsAt(std::uint32_t n, std::uint32_t now) {
+    windowPackets_ += n;
+    updateAt(now);
+}
+
+void SecCounter::addBytesAt(std::uint32_t n, std::uint32_t now) {
     totalBytes_ += n;
     windowBytes_ += n;
-    addPackets(1);
+    addPacketsAt(1, now);
 }
 
 std::uint32_t SecCounter::packetRate() {

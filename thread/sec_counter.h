@@ -21,8 +21,18 @@ class SecCounter {
     // "%0.2f kb/s, total: %0.2f kb Cnt: %d" of byte rate, total bytes and packet rate.
     std::string describe();
 
-    // The window logic, with the current tick given (for tests). `update` uses timeGetTime.
+    // The same operations with the current tick given; the others use timeGetTime.
+    void addPacketsAt(std::uint32_t n, std::uint32_t now);
+    void addBytesAt(std::uint32_t n, std::uint32_t now);
     void updateAt(std::uint32_t now);
+    std::uint32_t packetRateAt(std::uint32_t now) {
+        updateAt(now);
+        return packetRate_;
+    }
+    std::uint32_t byteRateAt(std::uint32_t now) {
+        updateAt(now);
+        return byteRate_;
+    }
     void update();
 
   private:

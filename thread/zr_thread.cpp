@@ -192,7 +192,9 @@ void ZRThread::sampleCpu() {
     std::uint64_t tk = To100ns(thread.ru_stime), tu = To100ns(thread.ru_utime);
     // The monotonic tick can be 0 at one moment in 49 days; treat it as 1 so it is not "none".
     if (now == 0) now = 1;
-    if (processKernel_ == 0 || processUser_ == 0 || lastSampleTime_ == 0) {
+    // Only the sample time tells "no sample yet": on Linux a process can well have used no
+    // kernel time at all, and a zero time must not keep the shares from ever being computed.
+    if (lastSampleTime_ == 0) {
         processKernel_ = pk;
         processUser_ = pu;
         threadKernel_ = tk;
@@ -230,8 +232,9 @@ void SingleThread::execute() {
     while (!terminated()) {
         if (!isRunEnabled()) {
             diag::GetLog().logWarn("%s Thread Stop", name().c_str());
-            stoppedEvent().setEvent();
+            // The state first, so that the stopper sees "Suspended" once it wakes.
             setState(kThreadSuspended);
+            stoppedEvent().setEvent();
             suspendSelf();
             continue;
         }
