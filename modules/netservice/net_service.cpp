@@ -347,7 +347,8 @@ void NetService::onAccept(const asio::error_code& ec, asio::ip::tcp::socket peer
     const std::uint32_t now = timeGetTime();
     asio::error_code epError;
     const auto remote = peer.remote_endpoint(epError);
-    if (epError) {
+    if (epError) {  // reset while waiting in the backlog
+        stats_.add(kStatAcceptError);
         peer.close(ignored);
         armAccept();
         return;
