@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The whole test run: installs what the build needs, builds, runs every test, then the same
+# tests under the address and undefined-behaviour sanitizers, then the fuzzers for a bounded time.
+#   scripts/test.sh            everything
+#   SKIP_SANITIZERS=1 ...      only the plain build
+#   FUZZ_SECONDS=N ...         seconds per fuzz target (default 60; 0 skips fuzzing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+
+jobs=$(nproc)
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+ctest --preset default -j "$jobs" --timeout 300
+
+if [ "${SKIP_SANITIZERS:-0}" != "1" ]; then
+    cmake --preset asan >/dev/null
+    cmake --build --preset asan -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --preset asan -j "$jobs" --timeout 600
+fi
+
+fuzz_seconds=${FUZZ_SECONDS:-60}
+if [ "$fuzz_seconds" != "0" ] && [ -x fuzz/run.sh ]; then
+    bash fuzz/run.sh "$fuzz_seconds"
+fi
