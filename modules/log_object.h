@@ -70,6 +70,9 @@ public:
     // Messages written so far at that level; 0 for a level outside 0..8.
     virtual int levelCount(int level) = 0;
 
+    // Non-zero: every line is flushed to its file at once. Zero (the start): lines at PyErr,
+    // Error and Fatal are flushed at once, the others within about a second. Debug lines are
+    // written and counted either way.
     virtual void setDiagnosticFlag(int flag) = 0;
     virtual void setServerName(const char* name) = 0;
 
@@ -88,7 +91,8 @@ public:
     // --- positions the gate adds for itself ---
     // Local time of the last Error-level message in days since 1899-12-30; 0.0 when none.
     virtual double lastErrorTime() = 0;
-    // Writes at a level with a va_list; counts as the level operation of that level.
+    // Writes at a level with a va_list; counts as the level operation of that level. A level
+    // outside 0..8 is taken as the nearest of them.
     virtual void logV(int level, const char* format, va_list args) = 0;
     // Flushes every sink.
     virtual void flush() = 0;
