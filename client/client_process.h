@@ -95,8 +95,8 @@ class ClientProcess final : public INetProcess {
     CAcceptFilter& GetAcceptFilter() { return m_AcceptFilter; }
     CPacketFilter& GetPacketFilter() { return m_PacketFilter; }
 
-    // Where the route-link-connected flag is read (the gate's shared run state). Until one is
-    // set the link counts as down and every connection is refused.
+    // Where the route-link-connected flag is read: the gate's shared run state unless replaced
+    // (e.g. by tests). A null query counts as a link that is down.
     void SetRouteLinkQuery(RouteLinkQuery query) { m_RouteLinkQuery.store(query); }
     bool IsRouteLinkUp() const;
     // The tick source (timeGetTime unless replaced, e.g. by tests).
@@ -131,7 +131,7 @@ class ClientProcess final : public INetProcess {
     std::atomic<std::int32_t> m_MaxClientPackPile{100};
     std::uint32_t m_LastMaintainTime = 0;
     std::uint32_t m_LastKickCheckTime = 0;
-    std::atomic<RouteLinkQuery> m_RouteLinkQuery{nullptr};
+    std::atomic<RouteLinkQuery> m_RouteLinkQuery;
     std::atomic<TickSource> m_Tick;
 };
 

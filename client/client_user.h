@@ -118,6 +118,8 @@ class ClientUser final : public IServerObj {
     bool OnRawData(const std::uint8_t* bytes, std::size_t length);
 
   private:
+    // The reset with the session lock held.
+    void ResetLocked();
     // Queues a route-bound packet of the type with the body.
     void QueueForRoute(std::uint8_t packType, std::span<const std::uint8_t> body);
 

@@ -48,7 +48,8 @@ class IServerObj {
     virtual std::uint32_t GetRecvPacketRate();
     virtual std::uint32_t GetSendPacketRate();
     // Clears the send queue (packets back to the pool), drops the framing object's pending bytes
-    // and resets both counters. Always this base reset when called as IServerObj::ResetObj().
+    // (before the next received chunk is cut) and resets both counters. Always this base reset when
+    // called as IServerObj::ResetObj().
     virtual void ResetObj();
 
     // The framing object's default packet callback: records the payload, then reads the 9-byte
@@ -95,6 +96,9 @@ class IServerObj {
     std::int32_t m_Index;
 
   private:
+    // Set by ResetObj; the framing object drops its pending bytes before the next chunk, on the
+    // receiving thread, so a reset from another thread never races with a cut in progress.
+    std::atomic<bool> m_DropPending{false};
     std::atomic<PackRecorder*> m_RecorderCache{nullptr};
     std::int32_t m_RecorderCacheId = -1;
     // Work areas of SendAll (one sending thread at a time).
