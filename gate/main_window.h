@@ -1,8 +1,16 @@
-// TFrmVevIdor: the gate's chief object. It owns the settings objects, runs the creation
-// sequence, the start and stop sequences, the timers and the commands on the main event loop.
+// TFrmVevIdor: the gate's chief object. It owns the settings objects and the route link, runs
+// the creation sequence, the start, stop and connect sequences, the timers and the commands of
+// the control socket, all on the main event loop (the window thread).
+//
+//   created ──Start──> connecting ──connected──> running ──link lost──> disconnected
+//                          ^                                               │
+//                          └──────────── reconnect timer (1 s) ────────────┘
+//   any state ──Stop──> stopped (the process is then ended or closed)
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +18,8 @@
 #include "gate/event_loop.h"
 #include "gate/runtime_dir.h"
 #include "modules/settings_object.h"
+
+class GameServerProcess;
 
 namespace gate {
 
@@ -27,6 +37,19 @@ class TFrmVevIdor {
     int run();
     int exitCode() const { return exitCode_; }
 
+    // The start sequence (the Start button, autostart, the launcher's start callback).
+    void btn_StartClick();
+    // The stop sequence wrapped in launch-control notifications.
+    void btn_StopClick();
+
+    // Apply handlers.
+    void btSettingClick();
+    void btnApplyIOCPSettingsClick();
+    void btnApplyClientPackSettingsClick();
+    void btnApplyClick();
+    void btSaveClick();
+    void btnApplyPackFilterClick();
+
     SettingsObject& localSettings() { return *localSettings_; }
     SettingsObject& mainSettings() { return *mainSettings_; }
     EventLoop& loop() { return loop_; }
@@ -34,6 +57,8 @@ class TFrmVevIdor {
     // The status bar text; every text also goes to the log at info level.
     void setStatusText(const std::string& text);
     const std::string& statusText() const { return statusText_; }
+    // The labels and captions refreshed every second (name -> text), for the console.
+    const std::map<std::string, std::string>& labels() const { return labels_; }
 
     // Control commands (the control socket, signals).
     void onControlCommand(std::uint32_t command, const std::string& text);
@@ -42,6 +67,23 @@ class TFrmVevIdor {
     bool guardSingleInstance();
     void setUpLog();
     void watchSignals();
+    bool refreshLocalIPList();
+    void connectProcedure();
+    void stopSequence();
+    void setRunning(bool on);
+    void sendGateInfo(std::uint32_t maximum);
+    void addressListText(std::string& text) const;
+
+    // Timers.
+    void tmReconnectTimer();
+    void tmrRefreshServerStateTimer();
+    void tmrRefreshOLCntTimer();
+    void tmrIOCPRecTimer();
+    void tmrProcessLauncherTimer();
+    void Timer1Timer();
+
+    // A message box: a line on standard error and in the log (warn), and a console notice.
+    void showMessage(const std::string& caption, const std::string& text);
 
     CommandLine commandLine_;
     EventLoop loop_;
@@ -50,10 +92,32 @@ class TFrmVevIdor {
     SingleInstanceGuard instanceGuard_;
     ControlSocket controlSocket_;
     int signalFd_ = -1;
+    std::unique_ptr<GameServerProcess> gameServer_;
+
     std::string statusText_;
+    std::map<std::string, std::string> labels_;
     std::string launcherClass_;
     std::string launcherName_;
+    std::optional<std::vector<std::string>> localAddresses_;
+    std::string verNoText_;
+    bool started_ = false;
+    bool startEnabled_ = true;
+    bool stopEnabled_ = false;
+    bool startHidden_ = false;
+    bool recordersRegistered_ = false;
+    bool mobile_ = false;
+    bool launcherPolled_ = false;
+    bool connecting_ = false;
+    bool stopRequested_ = false;
+    bool stopped_ = false;
     int exitCode_ = 0;
+
+    EventLoop::TimerId tmReconnect_ = -1;
+    EventLoop::TimerId tmrRefreshServerState_ = -1;
+    EventLoop::TimerId tmrRefreshOLCnt_ = -1;
+    EventLoop::TimerId tmrIOCPRec_ = -1;
+    EventLoop::TimerId tmrProcessLauncher_ = -1;
+    EventLoop::TimerId timer1_ = -1;
 };
 
 // The marker file beside the executable that switches the log's diagnostic flag on.
@@ -61,5 +125,8 @@ inline constexpr const char* kDiagnosticMarkerFile = "BBF84B34-357E-435B-B3FF-D6
 
 // Trims blanks, tabs and line ends from both ends.
 std::string Trim(const std::string& text);
+
+// The reconnect pause after the n-th refused connect (n from 0): 200 ms doubling up to 2 s.
+std::uint32_t ConnectRetryDelayMs(int attempt);
 
 }  // namespace gate
