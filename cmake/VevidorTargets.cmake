@@ -23,7 +23,7 @@ function(vevidor_test name)
         BUILD_RPATH "${VEVIDOR_BIN_DIR}")
     include(GoogleTest)
     gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
-        PROPERTIES ENVIRONMENT "VEVIDOR_BIN=${VEVIDOR_BIN_DIR}" TIMEOUT 120
+        PROPERTIES ENVIRONMENT "VEVIDOR_BIN=${VEVIDOR_BIN_DIR};LD_LIBRARY_PATH=${VEVIDOR_BIN_DIR}" TIMEOUT 120
         DISCOVERY_TIMEOUT 30)
 endfunction()
 

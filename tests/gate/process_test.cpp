@@ -69,7 +69,9 @@ TEST_F(GateProcessTest, MissingModulesEndTheProcessWithExitCode1) {
         fs::remove_all(work / "partial");
         std::string program = partialInstall(c.present);
         ChildProcess child;
-        ASSERT_TRUE(child.start(program, {}, work.path(), env()));
+        std::vector<std::string> noLibraryPath = env();
+        noLibraryPath.push_back("LD_LIBRARY_PATH=");
+        ASSERT_TRUE(child.start(program, {}, work.path(), noLibraryPath));
         EXPECT_EQ(child.wait(10000), 1) << c.message;
         EXPECT_NE(child.stderrText().find(c.message), std::string::npos) << child.stderrText();
     }

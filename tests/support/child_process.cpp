@@ -67,8 +67,15 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     std::vector<char*> argv;
     for (auto& a : argvText) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The extra entries replace inherited ones of the same name.
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) envText.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        bool replaced = false;
+        for (const auto& extra : env) replaced = replaced || nameOf(extra) == nameOf(entry);
+        if (!replaced) envText.push_back(entry);
+    }
     envText.insert(envText.end(), env.begin(), env.end());
     std::vector<char*> envp;
     for (auto& e : envText) envp.push_back(e.data());
