@@ -109,7 +109,9 @@ int GameServerProcess::RecvStep() {
         return 0;
     }
     std::string pos = Pos(kLineRecvError);
-    diag::Log4Kest::instance().warn(0, 0, "%s, Socket Error : %s", pos.c_str(), LastSystemError());
+    // A result of 0 is an orderly close: errno says nothing about it then.
+    diag::Log4Kest::instance().warn(0, 0, "%s, Socket Error : %s", pos.c_str(),
+                                    n == 0 ? "closed by the route server" : LastSystemError());
     m_RunState.SetRouteConnected(false);
     m_Dispatcher.ResetDispatch();
     return kRecvFailPauseMs;
