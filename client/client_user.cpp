@@ -61,20 +61,26 @@ bool ClientUser::OnRawData(const std::uint8_t* bytes, std::size_t length) {
             return false;
         }
     }
+    return true;
+}
+
+void ClientUser::OnRecvData(const std::uint8_t* bytes, std::size_t length) {
     // An incomplete frame already longer than any acceptable packet is not kept growing: the
     // packet would be refused once complete, so the client is kicked now and its bytes dropped.
     const std::size_t limit = static_cast<std::size_t>(std::max(m_Owner.GetMaxClientPackLen(), 0)) +
                               static_cast<std::size_t>(m_Dispatcher.GetPackHeadLen());
-    if (m_Dispatcher.PendingLength() > limit) {
+    const std::size_t pending = m_Dispatcher.PendingLength();
+    if (pending > limit && !m_DropPending.load(std::memory_order_acquire)) {
+        m_RecvCounter.addBytes(static_cast<std::uint32_t>(length));
+        m_Dispatcher.ResetDispatch();
         if (GetKickTime() == 0) {
             KickWithReason(kKickPackTooLong);
             diag::GetLog().debug("disExceedMaxClientPackLen len = %d > %d",
-                                 static_cast<int>(m_Dispatcher.PendingLength()),
-                                 m_Owner.GetMaxClientPackLen());
+                                 static_cast<int>(pending), m_Owner.GetMaxClientPackLen());
         }
-        return false;
+        return;
     }
-    return true;
+    IServerObj::OnRecvData(bytes, length);
 }
 
 void ClientUser::OnDispatchPack(const std::uint8_t* payload, std::size_t length) {

@@ -59,6 +59,9 @@ class ClientUser final : public IServerObj {
     ClientUser(INetService* service, std::int32_t poolIndex, ClientProcess& owner);
     ~ClientUser() override;
 
+    // Feeds the chunk to the framing object; a client whose incomplete frame already holds
+    // more than the largest acceptable packet is kicked (reason 108) and its bytes dropped.
+    void OnRecvData(const std::uint8_t* bytes, std::size_t length) override;
     // Second receiving stage: one deciphered, checked client packet (head is null).
     void OnGetPack(const tagPackHead* head, const std::uint8_t* bytes, std::size_t length) override;
     // Marks the session active, stamps the session id, sets body-only and queues the packet for

@@ -95,10 +95,11 @@ class IServerObj {
     INetService* m_Service;
     std::int32_t m_Index;
 
-  private:
     // Set by ResetObj; the framing object drops its pending bytes before the next chunk, on the
     // receiving thread, so a reset from another thread never races with a cut in progress.
     std::atomic<bool> m_DropPending{false};
+
+  private:
     std::atomic<PackRecorder*> m_RecorderCache{nullptr};
     std::int32_t m_RecorderCacheId = -1;
     // Work areas of SendAll (one sending thread at a time).
