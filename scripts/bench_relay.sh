@@ -5,6 +5,7 @@
 # with the gate's CPU time and memory.
 #
 #   bash scripts/bench_relay.sh                 # build/bin, 1000 clients, window 8, 10 s each
+#   RATE=300000 INTERVALS=0 bash scripts/bench_relay.sh   # a fixed load instead of a window
 #   BIN=build-x/bin CLIENTS=500 DURATION=5 INTERVALS="0" SIZES="64" bash scripts/bench_relay.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,8 @@ duration=${DURATION:-10}
 intervals=${INTERVALS:-"20 0"}
 sizes=${SIZES:-"64 512"}
 threads=${THREADS:-1}
+# RATE=N: N packets/s over all clients instead of the window.
+rate=${RATE:-0}
 route_port=${ROUTE_PORT:-19710}
 client_port=${CLIENT_PORT:-19716}
 sources=${SOURCES:-50}
@@ -89,7 +92,7 @@ for interval in $intervals; do
         cpu0=$(cpu_seconds "$gate_pid")
         t0=$(date +%s.%N)
         json=$("$bin/gateclient" --port "$client_port" --connections "$clients" --size "$size" \
-            --window "$window" --duration "$duration" --sources "$sources" --threads "$threads" \
+            --window "$window" --rate "$rate" --duration "$duration" --sources "$sources" --threads "$threads" \
             --connect-spread-ms 500 --json-only) || true
         t1=$(date +%s.%N)
         cpu1=$(cpu_seconds "$gate_pid")
