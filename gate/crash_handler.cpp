@@ -1,9 +1,11 @@
 // Fatal-signal handler: backtrace report written with async-signal-safe calls only.
 #include "gate/crash_handler.h"
 
+#include <dlfcn.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +17,8 @@ namespace {
 
 bool g_installed = false;
 char g_reportDir[4096] = ".";
+char g_executable[4096] = "";
+constexpr const char* kAddr2Line = "/usr/bin/addr2line";
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 alignas(16) char g_altStack[64 * 1024];
 
@@ -53,6 +57,79 @@ void AppendText(char* out, std::size_t size, const char* text) {
     if (used + add + 1 < size) std::memcpy(out + used, text, add + 1);
 }
 
+void WriteHex(int fd, unsigned long value) {
+    char digits[24];
+    int at = static_cast<int>(sizeof digits);
+    digits[--at] = '\0';
+    do {
+        digits[--at] = "0123456789abcdef"[value & 0xF];
+        value >>= 4;
+    } while (value != 0 && at > 2);
+    digits[--at] = 'x';
+    digits[--at] = '0';
+    WriteText(fd, digits + at);
+}
+
+// Source lines of the frames inside the gate's own executable, through addr2line when the
+// machine has it. Runs in a child so that a failure there cannot hang the dying process for long.
+void WriteSourceLines(int fd, void* const* frames, int count) {
+    if (g_executable[0] == '\0' || access(kAddr2Line, X_OK) != 0) return;
+    static char offsets[128][24];
+    static char* argv[128 + 8];
+    int argc = 0;
+    argv[argc++] = const_cast<char*>(kAddr2Line);
+    argv[argc++] = const_cast<char*>("-C");
+    argv[argc++] = const_cast<char*>("-f");
+    argv[argc++] = const_cast<char*>("-p");
+    argv[argc++] = const_cast<char*>("-e");
+    argv[argc++] = g_executable;
+    for (int i = 0; i < count && i < 128; ++i) {
+        Dl_info where{};
+        if (dladdr(frames[i], &where) == 0 || where.dli_fname == nullptr) continue;
+        const char* slash = std::strrchr(where.dli_fname, '/');
+        const char* mine = std::strrchr(g_executable, '/');
+        if (slash == nullptr || mine == nullptr || std::strcmp(slash, mine) != 0) continue;
+        // One byte back: the return address points after the call.
+        unsigned long offset = reinterpret_cast<unsigned long>(frames[i]) -
+                               reinterpret_cast<unsigned long>(where.dli_fbase) - 1;
+        char* text = offsets[argc];
+        int at = 0;
+        char digits[20];
+        int n = 0;
+        do {
+            digits[n++] = "0123456789abcdef"[offset & 0xF];
+            offset >>= 4;
+        } while (offset != 0 && n < 18);
+        text[at++] = '0';
+        text[at++] = 'x';
+        while (n > 0) text[at++] = digits[--n];
+        text[at] = '\0';
+        argv[argc++] = text;
+        if (argc >= 128 + 6) break;
+    }
+    argv[argc] = nullptr;
+    if (argc == 6) return;
+    WriteText(fd, "source lines:\n");
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(fd, STDOUT_FILENO);
+        int devnull = open("/dev/null", O_WRONLY);
+        if (devnull >= 0) dup2(devnull, STDERR_FILENO);
+        execv(kAddr2Line, argv);
+        _exit(127);
+    }
+    if (child < 0) return;
+    // At most about 5 seconds.
+    for (int i = 0; i < 500; ++i) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) return;
+        timespec pause{0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
 void OnFatalSignal(int signal, siginfo_t* info, void*) {
     char path[4200] = "";
     AppendText(path, sizeof path, g_reportDir);
@@ -69,13 +146,14 @@ void OnFatalSignal(int signal, siginfo_t* info, void*) {
     WriteText(fd, " (");
     WriteText(fd, sigabbrev_np(signal) != nullptr ? sigabbrev_np(signal) : "?");
     WriteText(fd, ")\naddress: ");
-    WriteNumber(fd, reinterpret_cast<unsigned long>(info != nullptr ? info->si_addr : nullptr));
+    WriteHex(fd, reinterpret_cast<unsigned long>(info != nullptr ? info->si_addr : nullptr));
     WriteText(fd, "\npid: ");
     WriteNumber(fd, static_cast<unsigned long>(getpid()));
     WriteText(fd, "\nbacktrace:\n");
     void* frames[128];
     int count = backtrace(frames, 128);
     backtrace_symbols_fd(frames, count, fd);
+    WriteSourceLines(fd, frames, count);
     if (fd != STDERR_FILENO) {
         close(fd);
         WriteText(STDERR_FILENO, "vevidor: fatal signal, crash report written to ");
@@ -96,6 +174,8 @@ void OnFatalSignal(int signal, siginfo_t* info, void*) {
 
 bool InstallCrashHandler() {
     if (g_installed) return true;
+    ssize_t n = readlink("/proc/self/exe", g_executable, sizeof g_executable - 1);
+    g_executable[n > 0 ? n : 0] = '\0';
     // backtrace() loads its unwinder on first use; do that now, outside any signal handler.
     void* warmup[2];
     backtrace(warmup, 2);

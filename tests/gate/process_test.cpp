@@ -161,3 +161,23 @@ TEST_F(GateProcessTest, StopCommandOnTheControlSocketEndsWithExitCode0) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GateProcessTest, AFatalSignalWritesACrashReportAndEndsWithThatSignal) {
+    ChildProcess child;
+    ASSERT_TRUE(child.start(gate(), {}, work.path(), env()));
+    ASSERT_TRUE(WaitUntil([&] { return logFileExists(work / "ServerLog"); }, 10000));
+    child.signal(SIGSEGV);
+    EXPECT_EQ(child.wait(10000), 128 + SIGSEGV);
+    std::string report;
+    for (auto& entry : fs::directory_iterator(work / "ServerLog")) {
+        if (entry.path().filename().string().rfind("crash-", 0) == 0)
+            report = ReadFile(entry.path());
+    }
+    EXPECT_NE(report.find("signal: 11 (SEGV)"), std::string::npos) << report;
+    EXPECT_NE(report.find("backtrace:"), std::string::npos);
+    EXPECT_NE(report.find("vevidor"), std::string::npos);  // frames name the executable
+}
+
+}  // namespace
