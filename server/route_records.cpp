@@ -131,7 +131,7 @@ std::size_t tagGameServerPlayerLogin::ReadData(std::span<const std::uint8_t> byt
     if (r.overrun()) {
         // Shorter than the record: use what there is, never read beyond the body.
         std::array<std::uint8_t, kSize> padded{};
-        std::memcpy(padded.data(), bytes.data(), std::min(bytes.size(), kSize));
+        if (!bytes.empty()) std::memcpy(padded.data(), bytes.data(), std::min(bytes.size(), kSize));
         indexInGameServer = wire::LoadLE<std::int32_t>(padded.data());
         wire::LogRecordMismatch("tagGameServerPlayerLogin", bytes);
         return kSize;

@@ -26,15 +26,26 @@ int CountingWorker(void* data, int) {
     return counter->result;
 }
 
+// The counters live in the fixture: workers may still call in until TearDown has ended them.
 class ThreadManagerTest : public ::testing::Test {
   protected:
     void TearDown() override { ThreadManager::instance().exitAll(); }
+    Counter& makeCounter(int result, int endAfter = 0) {
+        Counter& c = counters_[used_++];
+        c.result = result;
+        c.endAfter = endAfter;
+        return c;
+    }
     ThreadManager& manager = ThreadManager::instance();
+
+  private:
+    Counter counters_[4];
+    int used_ = 0;
 };
 
 TEST_F(ThreadManagerTest, StatesFollowTheCallbackResult) {
-    Counter sleeper{.result = 50};
-    Counter busy{.result = 0};
+    Counter& sleeper = makeCounter(50);
+    Counter& busy = makeCounter(0);
     manager.addThread("sleeper", CountingWorker, &sleeper);
     manager.addThread("busy", CountingWorker, &busy);
     ASSERT_EQ(manager.threadCount(), 2);
@@ -67,20 +78,20 @@ TEST_F(ThreadManagerTest, StatesFollowTheCallbackResult) {
 }
 
 TEST_F(ThreadManagerTest, MinusOneEndsTheWorkerAfterExactlyThatCall) {
-    Counter counter{.result = 0, .endAfter = 3};
-    manager.addThread("ender", CountingWorker, &counter);
+    Counter& worker = makeCounter(0, 3);
+    manager.addThread("ender", CountingWorker, &worker);
     manager.startAll();
     ASSERT_TRUE(WaitUntil([&] { return manager.threadAt(0) == nullptr; }, 5000));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(counter.calls, 3);
+    EXPECT_EQ(worker.calls, 3);
     ThreadRow row = ThreadManagerView::instance().row(0);
     EXPECT_FALSE(row.present);
     EXPECT_EQ(row.name, "ERROR");
 }
 
 TEST_F(ThreadManagerTest, StopAllOnWorkersNeverStartedPausesThem) {
-    Counter counter{.result = 1};
-    manager.addThread("idle", CountingWorker, &counter);
+    Counter& worker = makeCounter(1);
+    manager.addThread("idle", CountingWorker, &worker);
     manager.stopAll();  // resumes, then waits for the pause: must return
     EXPECT_EQ(manager.threadAt(0)->stateText(), "Suspended");
     manager.exitAll();
@@ -88,16 +99,16 @@ TEST_F(ThreadManagerTest, StopAllOnWorkersNeverStartedPausesThem) {
 }
 
 TEST_F(ThreadManagerTest, ExitAllEndsWorkersThatNeverRan) {
-    Counter counter{.result = 0};
-    manager.addThread("never", CountingWorker, &counter);
+    Counter& worker = makeCounter(0);
+    manager.addThread("never", CountingWorker, &worker);
     manager.exitAll();
     EXPECT_EQ(manager.threadCount(), 0);
-    EXPECT_EQ(counter.calls, 0);
+    EXPECT_EQ(worker.calls, 0);
 }
 
 TEST_F(ThreadManagerTest, CpuSharesStayZeroUntilTheSecondSample) {
-    Counter counter{.result = 0};
-    manager.addThread("spinner", CountingWorker, &counter);
+    Counter& worker = makeCounter(0);
+    manager.addThread("spinner", CountingWorker, &worker);
     manager.startAll();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(manager.threadAt(0)->cpuUsage(), 0);
