@@ -26,29 +26,28 @@ void WriteText(int fd, const char* text) {
     [[maybe_unused]] ssize_t n = write(fd, text, std::strlen(text));
 }
 
-// Decimal text of a non-negative number, without the C library's formatted output.
-void WriteNumber(int fd, unsigned long value) {
+// Digits of a number in base 10 or 16 ("0x" first), without the C library's formatted output,
+// which is not safe in a signal handler. Writes into out (at least 24 bytes) and returns it.
+char* NumberText(char* out, unsigned long value, unsigned base) {
     char digits[24];
-    int at = static_cast<int>(sizeof digits);
-    digits[--at] = '\0';
+    int n = 0;
     do {
-        digits[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 && at > 0);
-    WriteText(fd, digits + at);
+        digits[n++] = "0123456789abcdef"[value % base];
+        value /= base;
+    } while (value != 0 && n < 20);
+    int at = 0;
+    if (base == 16) {
+        out[at++] = '0';
+        out[at++] = 'x';
+    }
+    while (n > 0) out[at++] = digits[--n];
+    out[at] = '\0';
+    return out;
 }
 
-void AppendNumber(char* out, std::size_t size, unsigned long value) {
-    char digits[24];
-    int at = static_cast<int>(sizeof digits);
-    digits[--at] = '\0';
-    do {
-        digits[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 && at > 0);
-    std::size_t used = std::strlen(out);
-    std::size_t add = std::strlen(digits + at);
-    if (used + add + 1 < size) std::memcpy(out + used, digits + at, add + 1);
+void WriteNumber(int fd, unsigned long value, unsigned base = 10) {
+    char text[24];
+    WriteText(fd, NumberText(text, value, base));
 }
 
 void AppendText(char* out, std::size_t size, const char* text) {
@@ -57,17 +56,9 @@ void AppendText(char* out, std::size_t size, const char* text) {
     if (used + add + 1 < size) std::memcpy(out + used, text, add + 1);
 }
 
-void WriteHex(int fd, unsigned long value) {
-    char digits[24];
-    int at = static_cast<int>(sizeof digits);
-    digits[--at] = '\0';
-    do {
-        digits[--at] = "0123456789abcdef"[value & 0xF];
-        value >>= 4;
-    } while (value != 0 && at > 2);
-    digits[--at] = 'x';
-    digits[--at] = '0';
-    WriteText(fd, digits + at);
+void AppendNumber(char* out, std::size_t size, unsigned long value) {
+    char text[24];
+    AppendText(out, size, NumberText(text, value, 10));
 }
 
 // Source lines of the frames inside the gate's own executable, through addr2line when the
@@ -92,18 +83,7 @@ void WriteSourceLines(int fd, void* const* frames, int count) {
         // One byte back: the return address points after the call.
         unsigned long offset = reinterpret_cast<unsigned long>(frames[i]) -
                                reinterpret_cast<unsigned long>(where.dli_fbase) - 1;
-        char* text = offsets[argc];
-        int at = 0;
-        char digits[20];
-        int n = 0;
-        do {
-            digits[n++] = "0123456789abcdef"[offset & 0xF];
-            offset >>= 4;
-        } while (offset != 0 && n < 18);
-        text[at++] = '0';
-        text[at++] = 'x';
-        while (n > 0) text[at++] = digits[--n];
-        text[at] = '\0';
+        char* text = NumberText(offsets[argc], offset, 16);
         argv[argc++] = text;
         if (argc >= 128 + 6) break;
     }
@@ -146,7 +126,7 @@ void OnFatalSignal(int signal, siginfo_t* info, void*) {
     WriteText(fd, " (");
     WriteText(fd, sigabbrev_np(signal) != nullptr ? sigabbrev_np(signal) : "?");
     WriteText(fd, ")\naddress: ");
-    WriteHex(fd, reinterpret_cast<unsigned long>(info != nullptr ? info->si_addr : nullptr));
+    WriteNumber(fd, reinterpret_cast<unsigned long>(info != nullptr ? info->si_addr : nullptr), 16);
     WriteText(fd, "\npid: ");
     WriteNumber(fd, static_cast<unsigned long>(getpid()));
     WriteText(fd, "\nbacktrace:\n");
