@@ -21,13 +21,17 @@ status=0
 for target in fuzz_dispatch fuzz_records; do
     corpus="$build/fuzz/corpus/$target"
     mkdir -p "$corpus"
-    echo "== $target for ${seconds}s"
-    if ! (cd "$build/fuzz" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    output="$build/fuzz/$target.out"
+    echo "== $target for ${seconds}s (output in $output)"
+    if (cd "$build/fuzz" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
             UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
             VEVIDOR_BIN="$build/bin" VEVIDOR_FUZZ_LOG_DIR="$logs" \
             "./$target" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
-            -artifact_prefix="$build/fuzz/$target-" "$corpus"); then
-        echo "!! $target failed: see $build/fuzz/$target-*" >&2
+            -artifact_prefix="$build/fuzz/$target-" "$corpus") >"$output" 2>&1; then
+        grep -E "^Done [0-9]+ runs|stat::number_of_executed_units" "$output" || true
+    else
+        tail -n 40 "$output" >&2
+        echo "!! $target failed: see $output and $build/fuzz/$target-*" >&2
         status=1
     fi
 done
