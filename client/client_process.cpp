@@ -146,7 +146,24 @@ void ClientProcess::OnClientDisconnect(INetService*, INetClient* client) {
 void ClientProcess::OnClientEvent(INetService*, INetClient*) {}
 
 void ClientProcess::InitProcess() {
-    ThreadManager::instance().addThread("ThreadProcessPack", &ThreadProcessPack, this);
+    SingleThread& worker =
+        ThreadManager::instance().addThread("ThreadProcessPack", &ThreadProcessPack, this);
+    m_Worker.store(&worker);
+    GetService()->SetMsgNotify([](void* self) { static_cast<ClientProcess*>(self)->WakeWorker(); },
+                               this);
+}
+
+void ClientProcess::WakeWorker() {
+    if (SingleThread* worker = m_Worker.load()) worker->wake();
+}
+
+void ClientProcess::SetRouteBoundNotify(RouteBoundNotify notify, void* context) {
+    m_RouteBoundContext.store(context);
+    m_RouteBoundNotify.store(notify);
+}
+
+void ClientProcess::NotifyRouteBound() {
+    if (RouteBoundNotify notify = m_RouteBoundNotify.load()) notify(m_RouteBoundContext.load());
 }
 
 void ClientProcess::ProcessRound() {

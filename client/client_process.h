@@ -15,6 +15,7 @@
 #include "client/packet_filter.h"
 #include "server/net_process.h"
 #include "thread/zq_auto_lock.h"
+#include "thread/zr_thread.h"
 
 class ClientProcess final : public INetProcess {
   public:
@@ -41,8 +42,17 @@ class ClientProcess final : public INetProcess {
     void OnClientDisconnect(INetService* service, INetClient* client) override;
     void OnClientEvent(INetService* service, INetClient* client) override;
 
-    // Registers the worker "ThreadProcessPack" with the thread manager (started by startAll).
+    // Registers the worker "ThreadProcessPack" with the thread manager (started by startAll)
+    // and asks the service to wake it when messages wait.
     void InitProcess() override;
+    // Ends the worker's pause between rounds early: messages or client-bound packets wait.
+    // Safe from any thread.
+    void WakeWorker();
+    // Who is told that a session queued a packet for the route link (the route link's send
+    // thread, so that it need not poll). Safe from any thread.
+    using RouteBoundNotify = void (*)(void* context);
+    void SetRouteBoundNotify(RouteBoundNotify notify, void* context);
+    void NotifyRouteBound();
     // One round of the worker: messages, send step, kick-list check, 10-second maintenance.
     void ProcessRound();
 
@@ -132,6 +142,9 @@ class ClientProcess final : public INetProcess {
     std::uint32_t m_LastMaintainTime = 0;
     std::uint32_t m_LastKickCheckTime = 0;
     std::atomic<RouteLinkQuery> m_RouteLinkQuery;
+    std::atomic<SingleThread*> m_Worker{nullptr};
+    std::atomic<RouteBoundNotify> m_RouteBoundNotify{nullptr};
+    std::atomic<void*> m_RouteBoundContext{nullptr};
     std::atomic<TickSource> m_Tick;
 };
 

@@ -170,6 +170,7 @@ void ClientUser::QueueForRoute(std::uint8_t packType, std::span<const std::uint8
     packet->ReadData(body);
     if (packType == kPackDisconnect) packet->SetLastPack(true);
     m_RouteQueue.Push(packet);
+    m_Owner.NotifyRouteBound();
 }
 
 int ClientUser::PushSendPack(MMORPG::MMORPGPacket* packet) {
@@ -185,6 +186,8 @@ bool ClientUser::SendToClient(std::span<const std::uint8_t> body) {
     if (packet == nullptr) return false;
     packet->ReadData(body);
     PushSendPack(packet);
+    // Called from the route link's thread: the client process's worker sends it.
+    m_Owner.WakeWorker();
     return true;
 }
 

@@ -30,7 +30,7 @@ struct NetMsg {
 
 // One connection slot of the service. Pointers stay valid while the service object lives.
 class INetClient {
-public:
+  public:
     virtual std::uint32_t GetIndex() = 0;
     virtual void* GetUserData() = 0;
     virtual void SetUserData(void* data) = 0;
@@ -46,12 +46,16 @@ public:
     // Seconds since the current connection was accepted; 0 when none.
     virtual std::uint64_t GetConnectedSeconds() = 0;
 
-protected:
+  protected:
     ~INetClient() = default;
 };
 
+// Called by the service's own thread when messages wait after none did; it must be quick and
+// must not call back into the service.
+using NetMsgNotify = void (*)(void* context);
+
 class INetService {
-public:
+  public:
     virtual bool Start(std::uint16_t port, int capacity) = 0;
     virtual void Stop() = 0;
     virtual INetClient* GetClient(std::uint32_t index) = 0;
@@ -64,13 +68,21 @@ public:
     virtual int Maintain() = 0;
     virtual void Release() = 0;
 
-protected:
+    // --- positions the gate adds for itself ---
+    // Registers the callback that tells the pump that messages wait (null removes it), so that
+    // the pump need not poll. A service without it leaves the pump to poll.
+    virtual void SetMsgNotify(NetMsgNotify notify, void* context) {
+        (void)notify;
+        (void)context;
+    }
+
+  protected:
     ~INetService() = default;
 };
 
 // Blocking client socket: one link, Connect / Recv on one thread, Close from any thread.
 class IBlockSocket {
-public:
+  public:
     virtual bool Connect(const char* address, std::uint16_t port) = 0;
     // Blocks until bytes arrive; 0 or less when the link failed or was closed.
     virtual int Recv(void* buffer, int capacity) = 0;
@@ -81,7 +93,7 @@ public:
     // Local address to bind before connecting; "" means any.
     virtual void SetBindIP(const char* address) = 0;
 
-protected:
+  protected:
     ~IBlockSocket() = default;
 };
 

@@ -31,5 +31,5 @@ run client build-bench/bench/client_bench
 
 if { [ "$want" = all ] || [ "$want" = relay ]; } && [ -x scripts/bench_relay.sh ]; then
     echo "== relay =="
-    VEVIDOR_BUILD_DIR="$root/build-bench" bash scripts/bench_relay.sh
+    BIN="$root/build-bench/bin" bash scripts/bench_relay.sh
 fi

@@ -54,7 +54,15 @@ GameServerProcess::~GameServerProcess() {
 
 void GameServerProcess::InitThreads() {
     ThreadManager::instance().addThread("RcvFromGameServer", &GameServerProcess::RecvThread, this);
-    ThreadManager::instance().addThread("SendToGameServer", &GameServerProcess::SendThread, this);
+    m_Sender.store(&ThreadManager::instance().addThread("SendToGameServer",
+                                                        &GameServerProcess::SendThread, this));
+    // Packets queued for the route server end the send thread's pause at once.
+    m_Clients.SetRouteBoundNotify(
+        [](void* self) { static_cast<GameServerProcess*>(self)->WakeSender(); }, this);
+}
+
+void GameServerProcess::WakeSender() {
+    if (SingleThread* sender = m_Sender.load()) sender->wake();
 }
 
 int GameServerProcess::RecvThread(void* self, int) {
@@ -326,6 +334,7 @@ int GameServerProcess::SendStep() {
 
 void GameServerProcess::SendRecord(std::span<const std::uint8_t> record, std::uint8_t packType) {
     MMORPG::MMORPGPacket* packet = AllocPacket();
+    if (packet == nullptr) return;
     packet->SetSrcServerType(stVevIdor);
     packet->SetDestServerType(stGameServer);
     packet->SetSessionID(0);
@@ -333,6 +342,7 @@ void GameServerProcess::SendRecord(std::span<const std::uint8_t> record, std::ui
     packet->SetPackType(packType);
     packet->ReadData(record);
     m_OwnQueue.Push(packet);
+    WakeSender();
 }
 
 void GameServerProcess::SendStartRecord() {

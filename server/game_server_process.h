@@ -26,6 +26,7 @@
 #include "packet/thread_queue.h"
 #include "server/run_state.h"
 #include "thread/sec_counter.h"
+#include "thread/zr_thread.h"
 
 class ClientProcess;
 class PackRecorder;
@@ -53,6 +54,8 @@ class GameServerProcess {
     // Registers "RcvFromGameServer" and "SendToGameServer" with the thread manager, suspended;
     // they run from the manager's startAll. Call once.
     void InitThreads();
+    // Ends the send thread's pause early: packets wait for the route server. Any thread.
+    void WakeSender();
 
     // --- the connect procedure, the reconnect timer and the stop sequence (window thread) ---
     void ResetCounters();
@@ -127,6 +130,7 @@ class GameServerProcess {
     KsPackageDispatcher m_Dispatcher;
     CThreadQueue<MMORPG::MMORPGPacket> m_OwnQueue;
     std::atomic<PackRecorder*> m_RouteRecorder{nullptr};
+    std::atomic<SingleThread*> m_Sender{nullptr};
     std::atomic<PackRecorder*> m_UserRecorder{nullptr};
     // Work areas of the send thread.
     MMORPG::MMORPGPacket_Stack m_WorkPack;

@@ -125,6 +125,26 @@ void ZRThread::terminate() {
         terminateRequested_.store(true);
     }
     runCv_.notify_all();
+    wake();
+}
+
+void ZRThread::wake() {
+    wakeRequested_.store(true);
+    // Only the first waker of a sleep pays for the notification.
+    if (sleeping_.exchange(false)) {
+        std::lock_guard<std::mutex> guard(sleepLock_);
+        sleepCv_.notify_one();
+    }
+}
+
+void ZRThread::sleepFor(int milliseconds) {
+    if (wakeRequested_.exchange(false)) return;
+    std::unique_lock<std::mutex> lock(sleepLock_);
+    sleeping_.store(true);
+    sleepCv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                      [this] { return wakeRequested_.load() || terminateRequested_.load(); });
+    sleeping_.store(false);
+    wakeRequested_.store(false);
 }
 
 void ZRThread::waitFor() {
@@ -144,6 +164,7 @@ void ZRThread::stop() {
         std::lock_guard<std::mutex> guard(runLock_);
         stopRequested_.store(true);
     }
+    wake();  // a worker in a pause sees the request now
     report("%s Stopping...", name_.c_str());
     stoppedEvent_->waitFor(-1);
     stoppedEvent_->resetEvent();
@@ -254,12 +275,12 @@ void SingleThread::execute() {
             setState(kThreadException);
             r = -2;
         }
-        if (r == -2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (r == -2) sleepFor(1);
         sampleCpu();
         if (r == 0) {
             setState(kThreadBusy);
         } else if (r > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(r));
+            sleepFor(r);
             setState(kThreadNotBusy);
         } else if (r == -1) {
             setState(kThreadTerminate);

@@ -97,6 +97,11 @@ class ZRThread {
     virtual void setExtraInfo(const std::string&) {}
     virtual std::string extraInfo() const { return {}; }
 
+    // Ends the worker's current or next sleep early: producers call it when work arrives, so a
+    // worker that asked for a pause of r ms waits at most r ms but no longer than needed.
+    // Safe from any thread; cheap when the worker is not asleep.
+    void wake();
+
     int state() const { return state_.load(); }
     void setExitCallback(ExitCallback callback) { exitCallback_ = std::move(callback); }
     ZRThreadEvent& stoppedEvent() { return *stoppedEvent_; }
@@ -107,6 +112,8 @@ class ZRThread {
 
     // Pauses the calling (own) thread while a stop is requested, until resume() or terminate().
     void suspendSelf();
+    // Sleeps up to `milliseconds`, or until wake() or terminate() (call on the worker thread).
+    void sleepFor(int milliseconds);
     // Updates the CPU shares at most once a second (call on the worker thread).
     void sampleCpu();
     void setState(int state) { state_.store(state); }
@@ -140,6 +147,11 @@ class ZRThread {
     std::atomic<bool> terminateRequested_{false};
     std::atomic<bool> finished_{false};
     std::atomic<std::uint32_t> threadId_{0};
+
+    std::mutex sleepLock_;
+    std::condition_variable sleepCv_;
+    std::atomic<bool> wakeRequested_{false};
+    std::atomic<bool> sleeping_{false};
 };
 
 // One worker callback run in a loop by a ZRThread.

@@ -28,23 +28,40 @@ class MsgQueue {
 
     // One message without data (103, 104, 106, 107, 109).
     void push(std::uint32_t index, std::int32_t type) {
+        bool first;
+        {
+            std::lock_guard lock(mutex_);
+            first = producer_.entries.empty();
+            producer_.entries.push_back({index, type, 0, 0});
+        }
+        if (first) notify();
+    }
+
+    // The callback run when a message lands in an empty producer batch (outside the lock).
+    void setNotify(NetMsgNotify notify, void* context) {
         std::lock_guard lock(mutex_);
-        producer_.entries.push_back({index, type, 0, 0});
+        notifyContext_.store(context);
+        notify_.store(notify);
     }
 
     // Received bytes, cut into 101 messages of at most kNetMsgDataSize bytes. Returns the
     // number of messages queued.
     std::uint32_t pushData(std::uint32_t index, const std::uint8_t* data, std::size_t length) {
         std::uint32_t count = 0;
-        std::lock_guard lock(mutex_);
-        auto& batch = producer_;
-        const std::size_t base = batch.bytes.size();
-        batch.bytes.insert(batch.bytes.end(), data, data + length);
-        for (std::size_t done = 0; done < length; done += kNetMsgDataSize, ++count) {
-            const std::size_t piece = std::min<std::size_t>(kNetMsgDataSize, length - done);
-            batch.entries.push_back(
-                {index, NET_MSG_ON_RECV, static_cast<std::uint32_t>(piece), base + done});
+        bool first;
+        {
+            std::lock_guard lock(mutex_);
+            auto& batch = producer_;
+            first = batch.entries.empty();
+            const std::size_t base = batch.bytes.size();
+            batch.bytes.insert(batch.bytes.end(), data, data + length);
+            for (std::size_t done = 0; done < length; done += kNetMsgDataSize, ++count) {
+                const std::size_t piece = std::min<std::size_t>(kNetMsgDataSize, length - done);
+                batch.entries.push_back(
+                    {index, NET_MSG_ON_RECV, static_cast<std::uint32_t>(piece), base + done});
+            }
         }
+        if (first) notify();
         return count;
     }
 
@@ -86,6 +103,13 @@ class MsgQueue {
     std::size_t reservedBytes() const { return producerBytes_ + consumerBytes_; }
 
   private:
+    void notify() {
+        if (NetMsgNotify callback = notify_.load()) callback(notifyContext_.load());
+    }
+
+    std::atomic<NetMsgNotify> notify_{nullptr};
+    std::atomic<void*> notifyContext_{nullptr};
+
     struct Entry {
         std::uint32_t index;
         std::int32_t type;

@@ -67,7 +67,7 @@ bool NetService::Start(std::uint16_t port, int capacity) {
     {
         std::lock_guard freeLock(freeMutex_);
         free_.clear();
-        for (std::uint32_t i = wanted; i-- > 0;) {
+        for (std::uint32_t i = 0; i < wanted; ++i) {
             if (slots_[i]->state.load() == ClientSlot::State::kFree) free_.push_back(i);
         }
         freeCount_ = static_cast<std::uint32_t>(free_.size());
@@ -371,8 +371,8 @@ void NetService::onAccept(const asio::error_code& ec, asio::ip::tcp::socket peer
         if (free_.empty()) {
             refusal = kStatMaxConnectRefuse;
         } else {
-            index = free_.back();
-            free_.pop_back();
+            index = free_.front();
+            free_.pop_front();
             freeCount_ = static_cast<std::uint32_t>(free_.size());
         }
     }
@@ -694,6 +694,10 @@ void NetService::onTimer() {
             it = stale ? addresses_.erase(it) : std::next(it);
         }
     }
+}
+
+void NetService::SetMsgNotify(NetMsgNotify notify, void* context) {
+    queue_.setNotify(notify, context);
 }
 
 }  // namespace netsvc

@@ -5,6 +5,7 @@
 #include <asio.hpp>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,7 @@ class NetService final : public INetService {
     int Maintain() override;
     // Stops when running and destroys the object.
     void Release() override;
+    void SetMsgNotify(NetMsgNotify notify, void* context) override;
 
   private:
     void ioBegin();
@@ -106,7 +108,10 @@ class NetService final : public INetService {
     std::vector<std::unique_ptr<ClientSlot>> slots_;  // changed only while stopped
     std::atomic<std::uint32_t> capacity_{0};
     std::mutex freeMutex_;
-    std::vector<std::uint32_t> free_;  // stack; the lowest index on top after Start
+    // Free slots, oldest first: a slot freed just now is taken last, which gives its session the
+    // longest time to finish with the connection that left before a new one arrives there.
+    // After Start the lowest index comes first.
+    std::deque<std::uint32_t> free_;
     std::atomic<std::uint32_t> freeCount_{0};
     std::atomic<std::uint32_t> liveCount_{0};
 

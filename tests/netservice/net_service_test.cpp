@@ -387,3 +387,36 @@ TEST_F(NetServiceTest, GarbageAndManyShortLivedPeersLeaveTheServiceConsistent) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace netsvc;
+
+// A freed slot goes to the back of the line, and the pump is told when messages wait.
+TEST_F(NetServiceTest, FreedSlotsAreTakenLastAndThePumpIsNotified) {
+    static std::atomic<int> notices{0};
+    notices = 0;
+    int context = 0;
+    svc_->SetMsgNotify(
+        [](void* c) {
+            if (c != nullptr) ++notices;
+        },
+        &context);
+    const std::uint16_t port = StartAndAnnounce(3);
+    EXPECT_GE(notices.load(), 1);
+
+    int first = -1;
+    EXPECT_EQ(Accept(port, &first), 0u);
+    ::shutdown(first, SHUT_WR);
+    ASSERT_TRUE(NextOfType(NET_MSG_ON_CLOSE));
+    int before = notices.load();
+    // Slot 0 is free again, but 1 and 2 have waited longer.
+    EXPECT_EQ(Accept(port), 1u);
+    EXPECT_GT(notices.load(), before);
+    EXPECT_EQ(Accept(port), 2u);
+    EXPECT_EQ(Accept(port), 0u);
+    svc_->SetMsgNotify(nullptr, nullptr);
+}
+
+}  // namespace

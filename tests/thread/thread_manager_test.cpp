@@ -148,3 +148,25 @@ TEST(ZRThreadStateText, EveryStateHasItsText) {
 }
 
 }  // namespace
+
+namespace {
+
+// A worker that asks for long pauses still runs at once when woken, and a wake that comes
+// while it works makes its next pause end at once.
+TEST_F(ThreadManagerTest, WakeEndsAPauseEarly) {
+    Counter& worker = makeCounter(10000);
+    SingleThread& thread = manager.addThread("sleeper", CountingWorker, &worker);
+    manager.startAll();
+    ASSERT_TRUE(WaitUntil([&] { return worker.calls == 1; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto start = std::chrono::steady_clock::now();
+    thread.wake();
+    ASSERT_TRUE(WaitUntil([&] { return worker.calls == 2; }, 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // exitAll must not wait for the 10-second pause either.
+    start = std::chrono::steady_clock::now();
+    manager.exitAll();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+}  // namespace
