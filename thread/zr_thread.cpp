@@ -1,6 +1,7 @@
 // Worker thread objects: the thread life cycle, the stop handshake and the CPU sample.
 #include "thread/zr_thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -190,6 +191,8 @@ void ZRThread::runExitCallback() {
 
 void ZRThread::body() {
     threadId_.store(static_cast<std::uint32_t>(syscall(SYS_gettid)));
+    // The worker's name for ps, top and debuggers (the system keeps 15 characters).
+    pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
     execute();
     finished_.store(true);
 }

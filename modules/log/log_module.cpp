@@ -1,6 +1,7 @@
 // The log object: counting, formatting into a per-thread buffer and writing through spdlog.
 #include "modules/log/log_module.h"
 
+#include <pthread.h>
 #include <spdlog/logger.h>
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -132,6 +133,7 @@ void LogModule::shutdown() {
 }
 
 void LogModule::flusherLoop() {
+    pthread_setname_np(pthread_self(), "log-flush");
     std::unique_lock lock(flusherMutex_);
     while (!flusherStop_) {
         flusherWake_.wait_for(lock, kFlushPeriod, [this] { return flusherStop_; });

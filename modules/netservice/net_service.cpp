@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -79,6 +80,7 @@ bool NetService::Start(std::uint16_t port, int capacity) {
     running_ = true;
     asio::post(io_, [this] { ioBegin(); });
     thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "netsvc-io");
         for (;;) {
             try {
                 io_.run();
