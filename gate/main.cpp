@@ -1,5 +1,6 @@
 // vevidor: the gate's entry.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <string>
@@ -32,6 +33,13 @@ int main(int argc, char** argv) {
     sigaddset(&mask, SIGINT);
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
     signal(SIGPIPE, SIG_IGN);
+
+    // Every client is a file descriptor: take the whole open-file allowance the system grants.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     gate::TFrmVevIdor window(commandLine);
     if (!window.FormCreate()) return window.exitCode();

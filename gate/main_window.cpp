@@ -3,6 +3,7 @@
 #include "gate/main_window.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -252,6 +253,13 @@ void TFrmVevIdor::btn_StartClick() {
 
     int port = mainSettings_->getInt("edt_Port", 0);
     int capacity = mainSettings_->getInt("cbb_ThreadNum", 0);
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+        files.rlim_cur < static_cast<rlim_t>(capacity) + 64) {
+        diag::GetLog().warn(
+            "Open-file limit %llu is below %d connections: raise it (ulimit -n, LimitNOFILE=)",
+            static_cast<unsigned long long>(files.rlim_cur), capacity);
+    }
     if (port < 1 || port > 65535 || capacity < 1 ||
         !clients.StartService(static_cast<std::uint16_t>(port), capacity)) {
         showMessage("Error", "Server Start Fail");
