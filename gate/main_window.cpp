@@ -88,8 +88,9 @@ bool TFrmVevIdor::FormCreate() {
     setUpLog();
     watchSignals();
 
-    // Start-up environment checks and the error event notice hook in here.
-    // The network service statistics view is created here once it exists.
+    initErrorEventNotice();
+    runEnvironmentChecks();
+    createStatisticsView();
     server::GateRunState& runState = server::GetGateRunState();
     runState.SetServerIdOffset(0);
 
@@ -126,7 +127,7 @@ bool TFrmVevIdor::FormCreate() {
     }
 
     btnApplyPackFilterClick();
-    // The status link's module is loaded here once it exists.
+    loadStatusModule();
 
     // The application version box is empty at creation: it shows the default, the number stays 0.
     if (verNoText_.empty()) verNoText_ = kAppVersionDefaultText;
@@ -137,7 +138,7 @@ bool TFrmVevIdor::FormCreate() {
         btn_StartClick();
         if (loop_.quitting()) return true;  // stopped while it was connecting
     }
-    // The log lights start here once they exist.
+    startLogLights();
     setStatusText("Wait Click Start...");
 
     CLaunchServerDLLProxy& launch = GetLaunchServerProxy();
@@ -233,7 +234,7 @@ void TFrmVevIdor::btn_StartClick() {
     ClientProcess& clients = GetClientProcess();
 
     btnApplyClick();
-    // The status server link connects here once it exists.
+    if (!connectStatusLink()) return;
 
     if (!recordersRegistered_) {
         PackRecorderManager& recorders = GetPackRecorderManager();
@@ -368,7 +369,7 @@ void TFrmVevIdor::stopSequence() {
     stopRequested_ = true;
     if (stopped_) return;
     if (gameServer_->Socket().IsConnected()) gameServer_->Socket().Close();
-    // The status link stops here once it exists.
+    stopStatusLink();
     loop_.setTimerEnabled(tmReconnect_, false);
     loop_.setTimerEnabled(tmrIOCPRec_, false);
     loop_.setTimerEnabled(tmrRefreshOLCnt_, false);
@@ -442,7 +443,7 @@ void TFrmVevIdor::btSaveClick() {
 }
 
 void TFrmVevIdor::tmrRefreshServerStateTimer() {
-    // The error event notice checks the log here once it exists.
+    checkErrorEventNotice();
     if (!localAddresses_) return;
     std::string text;
     addressListText(text);
@@ -534,6 +535,19 @@ void TFrmVevIdor::onControlCommand(std::uint32_t command, const std::string& tex
             break;
     }
 }
+
+// Steps of the later subsystems, in the places the sequences give them. Until those subsystems
+// exist each does nothing (and a missing status module is the normal case).
+void TFrmVevIdor::initErrorEventNotice() {}
+void TFrmVevIdor::runEnvironmentChecks() {}
+void TFrmVevIdor::createStatisticsView() {}
+void TFrmVevIdor::loadStatusModule() {}
+void TFrmVevIdor::startLogLights() {}
+bool TFrmVevIdor::connectStatusLink() {
+    return true;
+}
+void TFrmVevIdor::stopStatusLink() {}
+void TFrmVevIdor::checkErrorEventNotice() {}
 
 int TFrmVevIdor::run() {
     int code = loop_.run();

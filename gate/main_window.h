@@ -82,6 +82,18 @@ class TFrmVevIdor {
     void tmrProcessLauncherTimer();
     void Timer1Timer();
 
+    // Steps that belong to later subsystems (status link, environment checks, statistics
+    // view, log lights, error event notice): called where the sequences place them.
+    void initErrorEventNotice();
+    void runEnvironmentChecks();
+    void createStatisticsView();
+    void loadStatusModule();
+    void startLogLights();
+    // Connects the status link when its module is loaded; false ends the start sequence.
+    bool connectStatusLink();
+    void stopStatusLink();
+    void checkErrorEventNotice();
+
     // A message box: a line on standard error and in the log (warn), and a console notice.
     void showMessage(const std::string& caption, const std::string& text);
 
