@@ -4,11 +4,7 @@
 // log-in and then keeps a window of packets in flight (or sends at a fixed rate). Every packet
 // carries its connection id and sequence number and a filler derived from both, so that the
 // echo is checked byte for byte and in order. Prints a summary and one JSON line.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <getopt.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -17,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +30,8 @@
 #include "packet/pack_key_dict.h"
 #include "packet/package_dispatcher.h"
 #include "packet/wire.h"
+#include "tools/common/tool_io.h"
+#include "tools/common/tool_options.h"
 
 namespace {
 
@@ -94,13 +92,6 @@ void Usage(FILE* out) {
         "  --json-only              print only the JSON line\n"
         "  --help\n"
         "Exit code: 0 clean run, 2 when any connection failed or any error was seen, 1 usage.\n");
-}
-
-std::uint64_t NowNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
-           static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
 // Round trips in microseconds: 1 µs steps below 10 ms, 100 µs steps up to 10 s.
@@ -201,6 +192,7 @@ class Worker {
     void OnWritable(Conn& c);
     void OnReadable(Conn& c);
     void Close(Conn& c, bool byGate);
+    void Fail(Conn& c);
     void SendPacket(Conn& c, std::uint64_t now);
     void SendVersion(Conn& c);
     void QueueFrame(Conn& c, std::uint8_t* plain, std::size_t n);
@@ -232,8 +224,7 @@ struct Conn {
     std::uint32_t expectSeq = 0;
     std::uint64_t scheduled = 0;  // rate mode: packets due so far
     std::deque<std::uint64_t> sendTimes;
-    std::vector<std::uint8_t> out;
-    std::size_t outPos = 0;
+    tools::FrameBuffer out;
     bool wantOut = false;
     bool kicked = false;
     KsPackageDispatcher dispatcher;
@@ -266,28 +257,22 @@ void Worker::Error(std::uint64_t& counter, const char* what, const Conn& c, std:
 }
 
 void Worker::StartConnect(Conn& c) {
-    c.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(c.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    c.fd = tools::NewTcpSocket();
+    tools::SetNoDelay(c.fd);
+    bool ok = true;
     if (c.sourceAddr != 0) {
+        int one = 1;
         setsockopt(c.fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(c.sourceAddr);
-        if (bind(c.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-            ++stats.failed;
-            close(c.fd);
-            c.fd = -1;
-            c.state = State::kClosed;
-            return;
-        }
+        sockaddr_in local = tools::Ipv4Address(c.sourceAddr, 0);
+        ok = bind(c.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
     }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(opt_.port));
-    inet_pton(AF_INET, opt_.host.c_str(), &a.sin_addr);
-    int r = connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    if (r != 0 && errno != EINPROGRESS) {
+    if (ok) {
+        sockaddr_in a{};
+        tools::Ipv4Address(opt_.host, opt_.port, a);
+        ok = connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 || errno == EINPROGRESS;
+    }
+    if (!ok) {
+        // Not in the epoll set yet: a plain close.
         ++stats.failed;
         close(c.fd);
         c.fd = -1;
@@ -296,10 +281,7 @@ void Worker::StartConnect(Conn& c) {
     }
     c.state = State::kConnecting;
     c.stateSince = now_;
-    epoll_event ev{};
-    ev.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
-    ev.data.ptr = &c;
-    epoll_ctl(epoll_, EPOLL_CTL_ADD, c.fd, &ev);
+    tools::WatchPtr(epoll_, EPOLL_CTL_ADD, c.fd, EPOLLOUT | EPOLLIN | EPOLLRDHUP, &c);
     c.wantOut = true;
 }
 
@@ -307,10 +289,13 @@ void Worker::Close(Conn& c, bool byGate) {
     if (c.fd < 0) return;
     if (byGate && c.state != State::kConnecting && !c.kicked) ++stats.closedByGate;
     if (byGate && c.state == State::kConnecting) ++stats.failed;
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
-    close(c.fd);
-    c.fd = -1;
+    tools::CloseWatched(epoll_, c.fd);
     c.state = State::kClosed;
+}
+
+void Worker::Fail(Conn& c) {
+    ++stats.failed;
+    Close(c, false);
 }
 
 void Worker::QueueFrame(Conn& c, std::uint8_t* plain, std::size_t n) {
@@ -319,12 +304,8 @@ void Worker::QueueFrame(Conn& c, std::uint8_t* plain, std::size_t n) {
     wire::StoreLE<std::uint32_t>(keyBytes, key);
     ++c.packOrder;
     EncodeBuffer(plain, n, keyBytes, 4);
-    std::size_t at = c.out.size();
-    c.out.resize(at + 6 + n);
-    wire::StoreLE<std::uint16_t>(c.out.data() + at, KsPackageDispatcher::kFrameTag);
-    wire::StoreLE<std::uint32_t>(c.out.data() + at + 2, static_cast<std::uint32_t>(n));
-    std::memcpy(c.out.data() + at + 6, plain, n);
-    stats.wireSent += 6 + n;
+    std::memcpy(c.out.AppendFrame(static_cast<std::uint32_t>(n)), plain, n);
+    stats.wireSent += tools::FrameBuffer::kHeaderSize + n;
 }
 
 void Worker::SendVersion(Conn& c) {
@@ -348,44 +329,24 @@ bool Worker::CanSend(const Conn& c) const {
 }
 
 void Worker::Flush(Conn& c) {
-    while (c.fd >= 0 && c.outPos < c.out.size()) {
-        ssize_t n = send(c.fd, c.out.data() + c.outPos, c.out.size() - c.outPos, MSG_NOSIGNAL);
-        if (n > 0) {
-            c.outPos += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (c.fd < 0) return;
+    if (!c.out.SendTo(c.fd)) {
         ++stats.sendErrors;
         Close(c, true);
         return;
     }
-    if (c.fd < 0) return;
-    if (c.outPos == c.out.size()) {
-        c.out.clear();
-        c.outPos = 0;
-    }
-    bool need = c.outPos < c.out.size();
+    bool need = c.out.Pending();
     if (need != c.wantOut) {
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLRDHUP | (need ? static_cast<unsigned>(EPOLLOUT) : 0u);
-        ev.data.ptr = &c;
-        epoll_ctl(epoll_, EPOLL_CTL_MOD, c.fd, &ev);
+        tools::WatchPtr(epoll_, EPOLL_CTL_MOD, c.fd,
+                        EPOLLIN | EPOLLRDHUP | (need ? static_cast<unsigned>(EPOLLOUT) : 0u), &c);
         c.wantOut = need;
     }
 }
 
 void Worker::OnWritable(Conn& c) {
     if (c.state == State::kConnecting) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-        if (err != 0) {
-            ++stats.failed;
-            epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
-            close(c.fd);
-            c.fd = -1;
-            c.state = State::kClosed;
+        if (tools::SocketError(c.fd) != 0) {
+            Fail(c);
             return;
         }
         ++stats.connected;
@@ -397,7 +358,7 @@ void Worker::OnWritable(Conn& c) {
 }
 
 void Worker::OnFrame(Conn& c, const std::uint8_t* payload, std::size_t n) {
-    stats.wireReceived += 6 + n;
+    stats.wireReceived += tools::FrameBuffer::kHeaderSize + n;
     work_.assign(payload, payload + n);
     DecodeBuffer(work_.data(), n, kOutboundKey.data(), kOutboundKey.size());
     const std::uint8_t* p = work_.data();
@@ -449,15 +410,11 @@ void Worker::OnFrame(Conn& c, const std::uint8_t* payload, std::size_t n) {
 }
 
 void Worker::OnReadable(Conn& c) {
-    for (int i = 0; i < 8 && c.fd >= 0; ++i) {
-        ssize_t n = recv(c.fd, in_.data(), in_.size(), 0);
-        if (n > 0) {
-            c.dispatcher.DispatchData(in_.data(), static_cast<std::size_t>(n));
-            if (static_cast<std::size_t>(n) < in_.size()) break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    tools::ReadEnd end = tools::ReadChunks(c.fd, in_, 8, [&](const std::uint8_t* p, std::size_t n) {
+        c.dispatcher.DispatchData(p, n);
+        return c.fd >= 0;
+    });
+    if (end == tools::ReadEnd::kClosed || end == tools::ReadEnd::kFailed) {
         Close(c, true);
         return;
     }
@@ -491,7 +448,7 @@ void Worker::Run(std::vector<int> ids, std::uint64_t startNs) {
                                    ms);
     epoll_event events[256];
     while (true) {
-        now_ = NowNs();
+        now_ = tools::MonotonicNs();
         // Connects, spread over the time asked for.
         while (started < conns_.size() &&
                (spread == 0 || now_ - startNs >= spread * started / conns_.size())) {
@@ -499,7 +456,7 @@ void Worker::Run(std::vector<int> ids, std::uint64_t startNs) {
             ++started;
         }
         int n = epoll_wait(epoll_, events, 256, 1);
-        now_ = NowNs();
+        now_ = tools::MonotonicNs();
         for (int i = 0; i < n; ++i) {
             Conn& c = *static_cast<Conn*>(events[i].data.ptr);
             if (c.fd < 0) continue;
@@ -519,13 +476,8 @@ void Worker::Run(std::vector<int> ids, std::uint64_t startNs) {
             if (c.fd < 0) continue;
             if (c.state == State::kConnecting) {
                 settling = true;
-                if (now_ - c.stateSince > static_cast<std::uint64_t>(opt_.connectTimeoutMs) * ms) {
-                    ++stats.failed;
-                    epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
-                    close(c.fd);
-                    c.fd = -1;
-                    c.state = State::kClosed;
-                }
+                if (now_ - c.stateSince > static_cast<std::uint64_t>(opt_.connectTimeoutMs) * ms)
+                    Fail(c);
             } else if (c.state == State::kWaitLogin) {
                 std::uint64_t limit = static_cast<std::uint64_t>(opt_.greeting ? opt_.loginTimeoutMs
                                                                                : opt_.loginWaitMs) *
@@ -579,11 +531,7 @@ void Worker::Run(std::vector<int> ids, std::uint64_t startNs) {
     }
     for (auto& cp : conns_) {
         if (!cp->kicked) stats.lost += cp->sendTimes.size();
-        if (cp->fd >= 0) {
-            epoll_ctl(epoll_, EPOLL_CTL_DEL, cp->fd, nullptr);
-            close(cp->fd);
-            cp->fd = -1;
-        }
+        Close(*cp, false);
     }
     close(epoll_);
     (void)index_;
@@ -593,134 +541,34 @@ void Worker::Run(std::vector<int> ids, std::uint64_t startNs) {
 
 int main(int argc, char** argv) {
     Options o;
-    enum {
-        kHost = 1000,
-        kPort,
-        kConns,
-        kSources,
-        kSize,
-        kWindow,
-        kRate,
-        kDuration,
-        kDrain,
-        kConnTimeout,
-        kLoginTimeout,
-        kNoGreeting,
-        kLoginWait,
-        kThreads,
-        kCmd,
-        kSub,
-        kAppVersion,
-        kVersion,
-        kNoVersion,
-        kSpread,
-        kJsonOnly,
-        kHelp
-    };
-    static const option longs[] = {
-        {"host", required_argument, nullptr, kHost},
-        {"port", required_argument, nullptr, kPort},
-        {"connections", required_argument, nullptr, kConns},
-        {"sources", required_argument, nullptr, kSources},
-        {"size", required_argument, nullptr, kSize},
-        {"window", required_argument, nullptr, kWindow},
-        {"rate", required_argument, nullptr, kRate},
-        {"duration", required_argument, nullptr, kDuration},
-        {"drain-ms", required_argument, nullptr, kDrain},
-        {"connect-timeout-ms", required_argument, nullptr, kConnTimeout},
-        {"login-timeout-ms", required_argument, nullptr, kLoginTimeout},
-        {"no-greeting", no_argument, nullptr, kNoGreeting},
-        {"login-wait-ms", required_argument, nullptr, kLoginWait},
-        {"threads", required_argument, nullptr, kThreads},
-        {"cmd", required_argument, nullptr, kCmd},
-        {"sub", required_argument, nullptr, kSub},
-        {"app-version", required_argument, nullptr, kAppVersion},
-        {"version", required_argument, nullptr, kVersion},
-        {"no-version", no_argument, nullptr, kNoVersion},
-        {"connect-spread-ms", required_argument, nullptr, kSpread},
-        {"json-only", no_argument, nullptr, kJsonOnly},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0},
-    };
-    int ch;
-    while ((ch = getopt_long(argc, argv, "", longs, nullptr)) != -1) {
-        switch (ch) {
-            case kHost:
-                o.host = optarg;
-                break;
-            case kPort:
-                o.port = std::atoi(optarg);
-                break;
-            case kConns:
-                o.connections = std::atoi(optarg);
-                break;
-            case kSources:
-                o.sources = std::atoi(optarg);
-                break;
-            case kSize:
-                o.size = std::atoi(optarg);
-                break;
-            case kWindow:
-                o.window = std::atoi(optarg);
-                break;
-            case kRate:
-                o.rate = std::atof(optarg);
-                break;
-            case kDuration:
-                o.duration = std::atof(optarg);
-                break;
-            case kDrain:
-                o.drainMs = std::atoi(optarg);
-                break;
-            case kConnTimeout:
-                o.connectTimeoutMs = std::atoi(optarg);
-                break;
-            case kLoginTimeout:
-                o.loginTimeoutMs = std::atoi(optarg);
-                break;
-            case kNoGreeting:
-                o.greeting = false;
-                break;
-            case kLoginWait:
-                o.loginWaitMs = std::atoi(optarg);
-                break;
-            case kThreads:
-                o.threads = std::atoi(optarg);
-                break;
-            case kCmd:
-                o.cmd = std::atoi(optarg);
-                break;
-            case kSub:
-                o.sub = std::atoi(optarg);
-                break;
-            case kAppVersion:
-                o.appVersion = static_cast<std::uint32_t>(std::strtoul(optarg, nullptr, 0));
-                break;
-            case kVersion:
-                o.version = static_cast<std::uint32_t>(std::strtoul(optarg, nullptr, 0));
-                break;
-            case kNoVersion:
-                o.sendVersion = false;
-                break;
-            case kSpread:
-                o.connectSpreadMs = std::atoi(optarg);
-                break;
-            case kJsonOnly:
-                o.jsonOnly = true;
-                break;
-            case kHelp:
-                Usage(stdout);
-                return 0;
-            default:
-                Usage(stderr);
-                return 1;
-        }
-    }
-    in_addr probe{};
-    if (optind < argc || o.connections < 1 || o.size < static_cast<int>(kHeader) ||
-        o.size > 65000 || o.window < 0 || o.threads < 1 || o.duration < 0 || o.sources < 0 ||
-        o.sources > 254 * 256 || o.port <= 0 || o.port > 65535 ||
-        inet_pton(AF_INET, o.host.c_str(), &probe) != 1 ||
+    std::optional<int> exit = tools::OptionTable(Usage)
+                                  .Text("host", &o.host)
+                                  .Int("port", &o.port)
+                                  .Int("connections", &o.connections)
+                                  .Int("sources", &o.sources)
+                                  .Int("size", &o.size)
+                                  .Int("window", &o.window)
+                                  .Double("rate", &o.rate)
+                                  .Double("duration", &o.duration)
+                                  .Int("drain-ms", &o.drainMs)
+                                  .Int("connect-timeout-ms", &o.connectTimeoutMs)
+                                  .Int("login-timeout-ms", &o.loginTimeoutMs)
+                                  .Flag("no-greeting", &o.greeting, false)
+                                  .Int("login-wait-ms", &o.loginWaitMs)
+                                  .Int("threads", &o.threads)
+                                  .Int("cmd", &o.cmd)
+                                  .Int("sub", &o.sub)
+                                  .Unsigned("app-version", &o.appVersion)
+                                  .Unsigned("version", &o.version)
+                                  .Flag("no-version", &o.sendVersion, false)
+                                  .Int("connect-spread-ms", &o.connectSpreadMs)
+                                  .Flag("json-only", &o.jsonOnly, true)
+                                  .Parse(argc, argv);
+    if (exit) return *exit;
+    sockaddr_in probe{};
+    if (o.connections < 1 || o.size < static_cast<int>(kHeader) || o.size > 65000 || o.window < 0 ||
+        o.threads < 1 || o.duration < 0 || o.sources < 0 || o.sources > 254 * 256 || o.port <= 0 ||
+        o.port > 65535 || !tools::Ipv4Address(o.host, o.port, probe) ||
         (o.cmd == 1 && (o.sub == 4 || o.sub == 36))) {
         Usage(stderr);
         return 1;
@@ -730,7 +578,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::thread> threads;
-    std::uint64_t start = NowNs();
+    std::uint64_t start = tools::MonotonicNs();
     for (int t = 0; t < o.threads; ++t) {
         std::vector<int> ids;
         for (int i = t; i < o.connections; i += o.threads) ids.push_back(i);
@@ -738,7 +586,7 @@ int main(int argc, char** argv) {
         threads.emplace_back([w = workers.back().get(), ids, start] { w->Run(ids, start); });
     }
     for (auto& t : threads) t.join();
-    double elapsed = static_cast<double>(NowNs() - start) / 1e9;
+    double elapsed = static_cast<double>(tools::MonotonicNs() - start) / 1e9;
     Stats s;
     for (auto& w : workers) s.merge(w->stats);
 

@@ -4,22 +4,19 @@
 // Options delay log-ins, kick clients and drop the link; a control input (stdin, UDP) drives
 // the same actions by hand. One thread on epoll; replies are gathered and written in batches.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <getopt.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,6 +25,8 @@
 #include "packet/package_dispatcher.h"
 #include "packet/wire.h"
 #include "server/route_records.h"
+#include "tools/common/tool_io.h"
+#include "tools/common/tool_options.h"
 
 namespace {
 
@@ -83,11 +82,6 @@ void Usage(FILE* out) {
         "  stale POOL | type7 POOL | lineid N | record0 N | sessions | stats | quit\n"
         "Output lines (stdout, key=value): listening, link up, link down, record 0|37|39|63,\n"
         "  connect, login, disconnect, kick, stats.\n");
-}
-
-double NowSec() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 // Record texts may hold line breaks (the address list); they print as commas.
@@ -161,8 +155,7 @@ class RouteSim {
     std::uint64_t linkPackets_ = 0;
     KsPackageDispatcher dispatcher_;
     std::vector<std::uint8_t> in_ = std::vector<std::uint8_t>(256 * 1024);
-    std::vector<std::uint8_t> out_;
-    std::size_t outPos_ = 0;
+    tools::FrameBuffer out_;
     std::vector<Session> sessions_;
     std::vector<int> freeSlots_;
     std::deque<PendingLogin> pending_;
@@ -180,13 +173,10 @@ void OnSignal(int) {
 }
 
 bool RouteSim::Listen() {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    listen_ = tools::NewTcpSocket();
+    tools::SetReuseAddress(listen_);
     sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(opt_.port));
-    if (inet_pton(AF_INET, opt_.bind.c_str(), &a.sin_addr) != 1) {
+    if (!tools::Ipv4Address(opt_.bind, opt_.port, a)) {
         std::fprintf(stderr, "routesim: bad --bind address %s\n", opt_.bind.c_str());
         return false;
     }
@@ -195,10 +185,7 @@ bool RouteSim::Listen() {
                      std::strerror(errno));
         return false;
     }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = listen_;
-    epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_, &ev);
+    tools::WatchFd(epoll_, EPOLL_CTL_ADD, listen_, EPOLLIN);
     std::printf("listening addr=%s port=%d\n", opt_.bind.c_str(), opt_.port);
     return true;
 }
@@ -211,17 +198,13 @@ void RouteSim::AcceptLink() {
     if (fd < 0) return;
     // One gate at a time: a new link replaces the old one.
     if (link_ >= 0) DropLink("replaced");
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    tools::SetNoDelay(fd);
     link_ = fd;
     dispatcher_.ResetDispatch();
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP;
-    ev.data.fd = fd;
-    epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
+    tools::WatchFd(epoll_, EPOLL_CTL_ADD, fd, EPOLLIN | EPOLLRDHUP);
     readPaused_ = false;
     wantOut_ = false;
-    linkUpAt_ = NowSec();
+    linkUpAt_ = tools::MonotonicSec();
     linkPackets_ = 0;
     ++links_;
     char addr[INET_ADDRSTRLEN] = {};
@@ -238,11 +221,8 @@ void RouteSim::AcceptLink() {
 
 void RouteSim::DropLink(const char* reason) {
     if (link_ < 0) return;
-    epoll_ctl(epoll_, EPOLL_CTL_DEL, link_, nullptr);
-    close(link_);
-    link_ = -1;
-    out_.clear();
-    outPos_ = 0;
+    tools::CloseWatched(epoll_, link_);
+    out_.Clear();
     dispatcher_.ResetDispatch();
     // The gate resets every session when it links again.
     sessions_.clear();
@@ -254,54 +234,38 @@ void RouteSim::DropLink(const char* reason) {
 
 void RouteSim::UpdateInterest() {
     if (link_ < 0) return;
-    bool backlog = out_.size() - outPos_ > 16u * 1024 * 1024;
-    bool small = out_.size() - outPos_ < 4u * 1024 * 1024;
+    bool backlog = out_.PendingBytes() > 16u * 1024 * 1024;
+    bool small = out_.PendingBytes() < 4u * 1024 * 1024;
     if (backlog) readPaused_ = true;
     if (small) readPaused_ = false;
-    bool needOut = outPos_ < out_.size();
-    epoll_event ev{};
-    ev.events = EPOLLRDHUP | (readPaused_ ? 0u : static_cast<unsigned>(EPOLLIN)) |
-                (needOut ? static_cast<unsigned>(EPOLLOUT) : 0u);
-    ev.data.fd = link_;
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, link_, &ev);
+    bool needOut = out_.Pending();
+    tools::WatchFd(epoll_, EPOLL_CTL_MOD, link_,
+                   EPOLLRDHUP | (readPaused_ ? 0u : static_cast<unsigned>(EPOLLIN)) |
+                       (needOut ? static_cast<unsigned>(EPOLLOUT) : 0u));
     wantOut_ = needOut;
 }
 
 bool RouteSim::FlushOut() {
-    while (link_ >= 0 && outPos_ < out_.size()) {
-        ssize_t n = send(link_, out_.data() + outPos_, out_.size() - outPos_, MSG_NOSIGNAL);
-        if (n > 0) {
-            outPos_ += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (n < 0 && errno == EINTR) continue;
+    if (link_ < 0) return true;
+    if (!out_.SendTo(link_)) {
         DropLink("error");
         return false;
-    }
-    if (outPos_ == out_.size()) {
-        out_.clear();
-        outPos_ = 0;
-    } else if (outPos_ > (1u << 20)) {
-        out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(outPos_));
-        outPos_ = 0;
     }
     UpdateInterest();
     return true;
 }
 
 void RouteSim::ReadLink() {
-    for (int i = 0; i < 32 && link_ >= 0; ++i) {
-        ssize_t n = recv(link_, in_.data(), in_.size(), 0);
-        if (n > 0) {
-            bytesIn_ += static_cast<std::uint64_t>(n);
-            dispatcher_.DispatchData(in_.data(), static_cast<std::size_t>(n));
-            if (static_cast<std::size_t>(n) < in_.size()) break;
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (n < 0 && errno == EINTR) continue;
-        DropLink(n == 0 ? "closed" : "error");
+    if (link_ < 0) return;
+    tools::ReadEnd end =
+        tools::ReadChunks(link_, in_, 32, [&](const std::uint8_t* p, std::size_t n) {
+            bytesIn_ += n;
+            dispatcher_.DispatchData(p, n);
+            // A packet may have dropped the link.
+            return link_ >= 0;
+        });
+    if (end == tools::ReadEnd::kClosed || end == tools::ReadEnd::kFailed) {
+        DropLink(end == tools::ReadEnd::kClosed ? "closed" : "error");
         return;
     }
     FlushOut();
@@ -310,21 +274,17 @@ void RouteSim::ReadLink() {
 void RouteSim::Append(std::uint32_t sessionId, std::uint16_t poolIndex, std::uint8_t packType,
                       std::span<const std::uint8_t> body) {
     if (link_ < 0) return;
-    std::size_t at = out_.size();
     std::uint32_t length = static_cast<std::uint32_t>(tagPackHead::kSize + body.size());
-    out_.resize(at + 6 + length);
-    std::uint8_t* p = out_.data() + at;
-    wire::StoreLE<std::uint16_t>(p, KsPackageDispatcher::kFrameTag);
-    wire::StoreLE<std::uint32_t>(p + 2, length);
+    std::uint8_t* p = out_.AppendFrame(length);
     tagPackHead head;
     head.SessionID = sessionId;
     head.PoolIndex = poolIndex;
     head.PackType = packType;
     head.DestServerType = stVevIdor;
     head.SrcServerType = stGameServer;
-    head.Write(std::span<std::uint8_t, tagPackHead::kSize>(p + 6, tagPackHead::kSize));
-    if (!body.empty()) std::memcpy(p + 6 + tagPackHead::kSize, body.data(), body.size());
-    bytesOut_ += 6 + length;
+    head.Write(std::span<std::uint8_t, tagPackHead::kSize>(p, tagPackHead::kSize));
+    if (!body.empty()) std::memcpy(p + tagPackHead::kSize, body.data(), body.size());
+    bytesOut_ += tools::FrameBuffer::kHeaderSize + length;
 }
 
 int RouteSim::SlotOfPool(std::uint32_t pool) const {
@@ -480,7 +440,7 @@ void RouteSim::HandleConnect(std::span<const std::uint8_t> body) {
     if (!opt_.quiet)
         std::printf("connect pool=%u addr=%s\n", notice.PoolIndex, notice.Address.c_str());
     if (opt_.loginDelayMs > 0) {
-        pending_.push_back({NowSec() + opt_.loginDelayMs / 1000.0, slot, s.sessionId});
+        pending_.push_back({tools::MonotonicSec() + opt_.loginDelayMs / 1000.0, slot, s.sessionId});
     } else {
         SendLogin(slot);
     }
@@ -639,33 +599,22 @@ int RouteSim::Run() {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     if (!Listen()) return 1;
     if (opt_.controlPort > 0) {
-        udp_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(opt_.controlPort));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        udp_ = tools::NewUdpSocket();
+        sockaddr_in a = tools::Ipv4Address(INADDR_LOOPBACK, opt_.controlPort);
         if (bind(udp_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
             std::fprintf(stderr, "routesim: cannot bind control port %d: %s\n", opt_.controlPort,
                          std::strerror(errno));
             return 1;
         }
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = udp_;
-        epoll_ctl(epoll_, EPOLL_CTL_ADD, udp_, &ev);
+        tools::WatchFd(epoll_, EPOLL_CTL_ADD, udp_, EPOLLIN);
     }
-    {
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = 0;
-        // /dev/null or a regular file cannot be polled: then there is no stdin control.
-        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, 0, &ev) != 0) stdinOpen_ = false;
-    }
-    double start = NowSec();
+    // /dev/null or a regular file cannot be polled: then there is no stdin control.
+    if (tools::WatchFd(epoll_, EPOLL_CTL_ADD, 0, EPOLLIN) != 0) stdinOpen_ = false;
+    double start = tools::MonotonicSec();
     double lastStats = start;
     epoll_event events[16];
     while (!quit_ && !g_stop) {
-        double now = NowSec();
+        double now = tools::MonotonicSec();
         int n = epoll_wait(epoll_, events, 16, ClientTimeoutMs(now));
         for (int i = 0; i < n; ++i) {
             int fd = events[i].data.fd;
@@ -681,7 +630,7 @@ int RouteSim::Run() {
                 ReadControl(0, false);
             }
         }
-        now = NowSec();
+        now = tools::MonotonicSec();
         bool wrote = false;
         while (!pending_.empty() && pending_.front().due <= now) {
             PendingLogin p = pending_.front();
@@ -714,110 +663,27 @@ int RouteSim::Run() {
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     Options o;
-    enum {
-        kPort = 1000,
-        kBind,
-        kLoginDelay,
-        kPlayerBase,
-        kNoGreeting,
-        kNoEcho,
-        kKickAfter,
-        kKickReason,
-        kKickType,
-        kDropSec,
-        kDropPackets,
-        kDropTimes,
-        kLineId,
-        kControl,
-        kStats,
-        kExitAfter,
-        kQuiet,
-        kHelp
-    };
-    static const option longs[] = {
-        {"port", required_argument, nullptr, kPort},
-        {"bind", required_argument, nullptr, kBind},
-        {"login-delay-ms", required_argument, nullptr, kLoginDelay},
-        {"player-base", required_argument, nullptr, kPlayerBase},
-        {"no-greeting", no_argument, nullptr, kNoGreeting},
-        {"no-echo", no_argument, nullptr, kNoEcho},
-        {"kick-after", required_argument, nullptr, kKickAfter},
-        {"kick-reason", required_argument, nullptr, kKickReason},
-        {"kick-type", required_argument, nullptr, kKickType},
-        {"drop-after-sec", required_argument, nullptr, kDropSec},
-        {"drop-after-packets", required_argument, nullptr, kDropPackets},
-        {"drop-times", required_argument, nullptr, kDropTimes},
-        {"line-id", required_argument, nullptr, kLineId},
-        {"control-port", required_argument, nullptr, kControl},
-        {"stats-interval", required_argument, nullptr, kStats},
-        {"exit-after-sec", required_argument, nullptr, kExitAfter},
-        {"quiet", no_argument, nullptr, kQuiet},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0},
-    };
-    int c;
-    while ((c = getopt_long(argc, argv, "", longs, nullptr)) != -1) {
-        switch (c) {
-            case kPort:
-                o.port = std::atoi(optarg);
-                break;
-            case kBind:
-                o.bind = optarg;
-                break;
-            case kLoginDelay:
-                o.loginDelayMs = std::atoi(optarg);
-                break;
-            case kPlayerBase:
-                o.playerBase = std::atoi(optarg);
-                break;
-            case kNoGreeting:
-                o.greeting = false;
-                break;
-            case kNoEcho:
-                o.echo = false;
-                break;
-            case kKickAfter:
-                o.kickAfter = std::strtoull(optarg, nullptr, 10);
-                break;
-            case kKickReason:
-                o.kickReason = std::atoi(optarg);
-                break;
-            case kKickType:
-                o.kickType = std::atoi(optarg);
-                break;
-            case kDropSec:
-                o.dropAfterSec = std::atof(optarg);
-                break;
-            case kDropPackets:
-                o.dropAfterPackets = std::strtoull(optarg, nullptr, 10);
-                break;
-            case kDropTimes:
-                o.dropTimes = std::atoi(optarg);
-                break;
-            case kLineId:
-                o.lineId = std::atol(optarg);
-                break;
-            case kControl:
-                o.controlPort = std::atoi(optarg);
-                break;
-            case kStats:
-                o.statsInterval = std::atof(optarg);
-                break;
-            case kExitAfter:
-                o.exitAfterSec = std::atof(optarg);
-                break;
-            case kQuiet:
-                o.quiet = true;
-                break;
-            case kHelp:
-                Usage(stdout);
-                return 0;
-            default:
-                Usage(stderr);
-                return 1;
-        }
-    }
-    if (optind < argc || o.port <= 0 || o.port > 65535 ||
+    std::optional<int> exit = tools::OptionTable(Usage)
+                                  .Int("port", &o.port)
+                                  .Text("bind", &o.bind)
+                                  .Int("login-delay-ms", &o.loginDelayMs)
+                                  .Int("player-base", &o.playerBase)
+                                  .Flag("no-greeting", &o.greeting, false)
+                                  .Flag("no-echo", &o.echo, false)
+                                  .Count("kick-after", &o.kickAfter)
+                                  .Int("kick-reason", &o.kickReason)
+                                  .Int("kick-type", &o.kickType)
+                                  .Double("drop-after-sec", &o.dropAfterSec)
+                                  .Count("drop-after-packets", &o.dropAfterPackets)
+                                  .Int("drop-times", &o.dropTimes)
+                                  .Long("line-id", &o.lineId)
+                                  .Int("control-port", &o.controlPort)
+                                  .Double("stats-interval", &o.statsInterval)
+                                  .Double("exit-after-sec", &o.exitAfterSec)
+                                  .Flag("quiet", &o.quiet, true)
+                                  .Parse(argc, argv);
+    if (exit) return *exit;
+    if (o.port <= 0 || o.port > 65535 ||
         (o.kickType != route::kPackDisconnect && o.kickType != route::kPackKickOut) ||
         o.playerBase < 0 || o.playerBase >= 0xFFFF) {
         Usage(stderr);
