@@ -148,13 +148,13 @@ void ClientProcess::OnClientEvent(INetService*, INetClient*) {}
 void ClientProcess::InitProcess() {
     SingleThread& worker =
         ThreadManager::instance().addThread("ThreadProcessPack", &ThreadProcessPack, this);
-    m_Worker.store(&worker);
+    m_Worker = worker.wakeSignal();
     GetService()->SetMsgNotify([](void* self) { static_cast<ClientProcess*>(self)->WakeWorker(); },
                                this);
 }
 
 void ClientProcess::WakeWorker() {
-    if (SingleThread* worker = m_Worker.load()) worker->wake();
+    if (m_Worker) m_Worker->wake();
 }
 
 void ClientProcess::SetRouteBoundNotify(RouteBoundNotify notify, void* context) {

@@ -142,7 +142,8 @@ class ClientProcess final : public INetProcess {
     std::uint32_t m_LastMaintainTime = 0;
     std::uint32_t m_LastKickCheckTime = 0;
     std::atomic<RouteLinkQuery> m_RouteLinkQuery;
-    std::atomic<SingleThread*> m_Worker{nullptr};
+    // Set once on the main thread before any producer runs; kept after the thread is gone.
+    std::shared_ptr<WakeSignal> m_Worker;
     std::atomic<RouteBoundNotify> m_RouteBoundNotify{nullptr};
     std::atomic<void*> m_RouteBoundContext{nullptr};
     std::atomic<TickSource> m_Tick;

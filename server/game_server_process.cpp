@@ -54,15 +54,16 @@ GameServerProcess::~GameServerProcess() {
 
 void GameServerProcess::InitThreads() {
     ThreadManager::instance().addThread("RcvFromGameServer", &GameServerProcess::RecvThread, this);
-    m_Sender.store(&ThreadManager::instance().addThread("SendToGameServer",
-                                                        &GameServerProcess::SendThread, this));
+    m_Sender = ThreadManager::instance()
+                   .addThread("SendToGameServer", &GameServerProcess::SendThread, this)
+                   .wakeSignal();
     // Packets queued for the route server end the send thread's pause at once.
     m_Clients.SetRouteBoundNotify(
         [](void* self) { static_cast<GameServerProcess*>(self)->WakeSender(); }, this);
 }
 
 void GameServerProcess::WakeSender() {
-    if (SingleThread* sender = m_Sender.load()) sender->wake();
+    if (m_Sender) m_Sender->wake();
 }
 
 int GameServerProcess::RecvThread(void* self, int) {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -130,7 +131,8 @@ class GameServerProcess {
     KsPackageDispatcher m_Dispatcher;
     CThreadQueue<MMORPG::MMORPGPacket> m_OwnQueue;
     std::atomic<PackRecorder*> m_RouteRecorder{nullptr};
-    std::atomic<SingleThread*> m_Sender{nullptr};
+    // Set once on the main thread before any producer runs; kept after the thread is gone.
+    std::shared_ptr<WakeSignal> m_Sender;
     std::atomic<PackRecorder*> m_UserRecorder{nullptr};
     // Work areas of the send thread.
     MMORPG::MMORPGPacket_Stack m_WorkPack;

@@ -37,7 +37,7 @@ void SecCounter::addPacketsAt(std::uint32_t n, std::uint32_t now) {
 }
 
 void SecCounter::addBytesAt(std::uint32_t n, std::uint32_t now) {
-    totalBytes_ += n;
+    totalBytes_.store(totalBytes_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
     windowBytes_ += n;
     addPacketsAt(1, now);
 }
@@ -57,7 +57,7 @@ std::string SecCounter::describe() {
     char text[96];
     std::snprintf(text, sizeof text, "%0.2f kb/s, total: %0.2f kb Cnt: %d",
                   static_cast<double>(byteRate_) / 1024.0,
-                  static_cast<double>(totalBytes_) / 1024.0, static_cast<int>(packetRate_));
+                  static_cast<double>(totalBytes()) / 1024.0, static_cast<int>(packetRate_));
     return text;
 }
 
@@ -70,7 +70,7 @@ void SecCounter::updateAt(std::uint32_t now) {
         windowStart_ = now;
         windowPackets_ = 0;
     }
-    std::uint32_t elapsed = now - windowStart_;
+    const std::uint32_t elapsed = now - windowStart_;
     if (elapsed < interval_ || elapsed == 0) return;
     // 64-bit products: a 32-bit count x interval would wrap above about 4 MB per second.
     packetRate_ = Rate(windowPackets_, interval_, elapsed);

@@ -1,9 +1,27 @@
 // SecCounter: packets and bytes per interval of one stream, plus the total bytes.
-// No lock and no allocation: one thread writes, others may read a value one window old.
+// No lock and no allocation. One thread moves the stream; other threads (the views, a reset
+// before a reconnect) may read or reset at any time and see a value up to one window old.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+
+// A field read and written as a whole by several threads without ordering: relaxed atomics,
+// which cost what plain loads and stores cost on this machine.
+class RelaxedU32 {
+  public:
+    RelaxedU32(std::uint32_t v = 0) : v_(v) {}
+    operator std::uint32_t() const { return v_.load(std::memory_order_relaxed); }
+    RelaxedU32& operator=(std::uint32_t v) {
+        v_.store(v, std::memory_order_relaxed);
+        return *this;
+    }
+    RelaxedU32& operator+=(std::uint32_t n) { return *this = *this + n; }
+
+  private:
+    std::atomic<std::uint32_t> v_;
+};
 
 class SecCounter {
   public:
@@ -16,7 +34,7 @@ class SecCounter {
     void addBytes(std::uint32_t n);
     std::uint32_t packetRate();
     std::uint32_t byteRate();
-    std::uint64_t totalBytes() const { return totalBytes_; }
+    std::uint64_t totalBytes() const { return totalBytes_.load(std::memory_order_relaxed); }
     std::uint32_t interval() const { return interval_; }
     // "%0.2f kb/s, total: %0.2f kb Cnt: %d" of byte rate, total bytes and packet rate.
     std::string describe();
@@ -36,12 +54,11 @@ class SecCounter {
     void update();
 
   private:
-    // Plain fields: rates may be read by another thread while a window is being closed.
-    std::uint32_t windowStart_ = 0;
-    std::uint32_t packetRate_ = 0;
-    std::uint32_t windowPackets_ = 0;
+    RelaxedU32 windowStart_;
+    RelaxedU32 packetRate_;
+    RelaxedU32 windowPackets_;
     std::uint32_t interval_;
-    std::uint32_t byteRate_ = 0;
-    std::uint32_t windowBytes_ = 0;
-    std::uint64_t totalBytes_ = 0;
+    RelaxedU32 byteRate_;
+    RelaxedU32 windowBytes_;
+    std::atomic<std::uint64_t> totalBytes_{0};
 };

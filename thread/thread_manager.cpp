@@ -6,6 +6,12 @@
 
 UserThread::~UserThread() {
     thread.store(nullptr);
+    if (owned) {
+        // End and join the thread while the whole object still exists: its loop may still be
+        // running its exit hook after it told the record to forget it.
+        owned->terminate();
+        owned->waitFor();
+    }
     owned.reset();
 }
 

@@ -129,21 +129,21 @@ void ZRThread::terminate() {
     wake();
 }
 
-void ZRThread::wake() {
+void WakeSignal::wake() {
     wakeRequested_.store(true);
     // Only the first waker of a sleep pays for the notification.
     if (sleeping_.exchange(false)) {
-        std::lock_guard<std::mutex> guard(sleepLock_);
-        sleepCv_.notify_one();
+        std::lock_guard<std::mutex> guard(lock_);
+        cv_.notify_one();
     }
 }
 
-void ZRThread::sleepFor(int milliseconds) {
+void WakeSignal::sleepFor(int milliseconds) {
     if (wakeRequested_.exchange(false)) return;
-    std::unique_lock<std::mutex> lock(sleepLock_);
+    std::unique_lock<std::mutex> lock(lock_);
     sleeping_.store(true);
-    sleepCv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                      [this] { return wakeRequested_.load() || terminateRequested_.load(); });
+    cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                 [this] { return wakeRequested_.load(); });
     sleeping_.store(false);
     wakeRequested_.store(false);
 }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -51,6 +52,22 @@ class ZRThreadEvent {
     bool signaled_ = false;
     std::atomic<bool> enabled_{true};
     bool ownedByThread_ = false;
+};
+
+// Ends a worker's pause early. Producers keep it (shared) for as long as they like: it stays
+// valid after its worker thread object is gone, when waking it does nothing harmful.
+class WakeSignal {
+  public:
+    // Ends the current or next sleepFor at once. Safe from any thread; cheap while nobody sleeps.
+    void wake();
+    // Sleeps up to `milliseconds` or until wake() (one sleeper at a time).
+    void sleepFor(int milliseconds);
+
+  private:
+    std::mutex lock_;
+    std::condition_variable cv_;
+    std::atomic<bool> wakeRequested_{false};
+    std::atomic<bool> sleeping_{false};
 };
 
 // A worker callback: (user data, the worker's index) -> 0 busy, >0 sleep that many ms,
@@ -100,7 +117,9 @@ class ZRThread {
     // Ends the worker's current or next sleep early: producers call it when work arrives, so a
     // worker that asked for a pause of r ms waits at most r ms but no longer than needed.
     // Safe from any thread; cheap when the worker is not asleep.
-    void wake();
+    void wake() { wakeSignal_->wake(); }
+    // The same signal, for producers that may outlive this object.
+    std::shared_ptr<WakeSignal> wakeSignal() const { return wakeSignal_; }
 
     int state() const { return state_.load(); }
     void setExitCallback(ExitCallback callback) { exitCallback_ = std::move(callback); }
@@ -113,7 +132,7 @@ class ZRThread {
     // Pauses the calling (own) thread while a stop is requested, until resume() or terminate().
     void suspendSelf();
     // Sleeps up to `milliseconds`, or until wake() or terminate() (call on the worker thread).
-    void sleepFor(int milliseconds);
+    void sleepFor(int milliseconds) { wakeSignal_->sleepFor(milliseconds); }
     // Updates the CPU shares at most once a second (call on the worker thread).
     void sampleCpu();
     void setState(int state) { state_.store(state); }
@@ -148,10 +167,7 @@ class ZRThread {
     std::atomic<bool> finished_{false};
     std::atomic<std::uint32_t> threadId_{0};
 
-    std::mutex sleepLock_;
-    std::condition_variable sleepCv_;
-    std::atomic<bool> wakeRequested_{false};
-    std::atomic<bool> sleeping_{false};
+    std::shared_ptr<WakeSignal> wakeSignal_ = std::make_shared<WakeSignal>();
 };
 
 // One worker callback run in a loop by a ZRThread.
