@@ -105,6 +105,8 @@ void ClientProcess::OnAcceptClient(INetService*, INetClient* client) {
         if (sessionId != 0) {
             diag::GetLog().warn("如果这个玩家还没有下线, 断开和此玩家的连接 sid = 0x%x", sessionId);
             session->SendDisconnectNotice();
+            // The new connection is not registered: it must not speak as the old player.
+            session->CloseClient();
         } else {
             diag::Log4Kest::instance().warn(
                 sessionId, 0, "OnAcceptClient, IP = %s, socketID = %d poolIndex = %d", ip.c_str(),
@@ -187,7 +189,7 @@ void ClientProcess::CheckKickList(std::uint32_t now) {
         ZQAutoLock lock(m_KickLock);
         for (std::size_t i = m_KickList.size(); i-- > 0;) {
             const KickEntry& entry = m_KickList[i];
-            if (now - entry.session->GetKickTime() > kKickDelayMs ||
+            if (now - entry.kickTime > kKickDelayMs ||
                 entry.session->GetResetCount() != entry.resetCount) {
                 due.push_back(entry);
                 m_KickList.erase(m_KickList.begin() + static_cast<std::ptrdiff_t>(i));
@@ -196,7 +198,16 @@ void ClientProcess::CheckKickList(std::uint32_t now) {
     }
     for (const KickEntry& entry : due) {
         // A session reset since its kick may already carry a new connection: leave it alone.
-        if (entry.session->GetResetCount() == entry.resetCount) entry.session->ResetObj();
+        if (entry.session->GetResetCount() != entry.resetCount) continue;
+        ClientUser* session = entry.session;
+        if (session->GetSessionID() != 0) {
+            // A logged-in player: the route server is told that the player left (the route
+            // link resets the session once the notice is written), and the client goes now.
+            session->SendDisconnectNotice();
+            session->CloseClient();
+        } else {
+            session->ResetObj();
+        }
     }
 }
 

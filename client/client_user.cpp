@@ -65,6 +65,11 @@ bool ClientUser::OnRawData(const std::uint8_t* bytes, std::size_t length) {
 }
 
 void ClientUser::OnRecvData(const std::uint8_t* bytes, std::size_t length) {
+    // A kicked client's further bytes are counted and dropped until its connection is closed.
+    if (GetKickTime() != 0) {
+        m_RecvCounter.addBytes(static_cast<std::uint32_t>(length));
+        return;
+    }
     // An incomplete frame already longer than any acceptable packet is not kept growing: the
     // packet would be refused once complete, so the client is kicked now and its bytes dropped.
     const std::size_t limit = static_cast<std::size_t>(std::max(m_Owner.GetMaxClientPackLen(), 0)) +
@@ -84,6 +89,8 @@ void ClientUser::OnRecvData(const std::uint8_t* bytes, std::size_t length) {
 }
 
 void ClientUser::OnDispatchPack(const std::uint8_t* payload, std::size_t length) {
+    // The rest of a chunk that got its client kicked is dropped: one kick, not one per packet.
+    if (GetKickTime() != 0) return;
     const std::int32_t order = m_PackOrder.load(std::memory_order_relaxed);
     const std::uint32_t key32 =
         GetPackKeyDictFetcher().FetchKey(order, m_Owner.GetEffectiveAppVersion());
@@ -192,14 +199,18 @@ bool ClientUser::SendToClient(std::span<const std::uint8_t> body) {
 }
 
 void ClientUser::Kick(std::span<const std::uint8_t> reason) {
+    // One kick per connection: the first reason is the one the client gets, and the session
+    // is closed 500 ms after it whatever the client sends meanwhile. The route link's thread
+    // and the client process's thread may kick at the same moment: the exchange decides.
+    std::uint32_t now = m_Owner.Now();
+    if (now == 0) now = 1;  // 0 means "not kicked"
+    std::uint32_t notKicked = 0;
+    if (!m_KickTime.compare_exchange_strong(notKicked, now)) return;
     diag::Log4Kest::instance().warn(
         GetSessionID(), 0,
         "ClientUser::Kick, sessionID = 0x%x, poolIndex = %d, indexInGameServer = %d",
         GetSessionID(), m_Index, GetPlayerIndexInGameServer());
     SendToClient(reason);
-    std::uint32_t now = m_Owner.Now();
-    if (now == 0) now = 1;  // 0 means "not kicked"
-    m_KickTime.store(now, std::memory_order_relaxed);
     m_Owner.AddToKickList(this);
 }
 
@@ -224,6 +235,16 @@ void ClientUser::Connect() {
     const std::string ip = GetIP();
     std::memcpy(notice.data() + 5, ip.data(), std::min<std::size_t>(ip.size(), 16));
     QueueForRoute(kPackConnect, notice);
+}
+
+bool ClientUser::ApplyLogin(std::uint32_t sessionId, std::int32_t playerIndex) {
+    ZQAutoLock lock(m_SessionLock);
+    const std::int32_t state = GetState();
+    if (state != 2 && state != 3) return false;
+    SetSessionID(sessionId);
+    SetPlayerIndexInGameServer(playerIndex);
+    SetState(3);
+    return true;
 }
 
 void ClientUser::SendDisconnectNotice() {

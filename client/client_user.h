@@ -91,6 +91,10 @@ class ClientUser final : public IServerObj {
     // resets the session once it is sent); without, reset at once. A notice already waiting is
     // not queued twice.
     void SendDisconnectNotice();
+    // The route server's log-in reply: session id, player index and state 3, under the session
+    // lock, only while a connection is announced or logged in (state 2 or 3). False otherwise
+    // (the client has left): nothing is changed.
+    bool ApplyLogin(std::uint32_t sessionId, std::int32_t playerIndex);
 
     // The packets waiting for the route link (drained with PacketPop). The route link resets the
     // session (ResetObj) after writing a packet whose IsLastPack() is set.

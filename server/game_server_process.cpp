@@ -85,9 +85,9 @@ void GameServerProcess::ResetCounters() {
 
 void GameServerProcess::PrepareConnect() {
     m_Dropped.store(0);
-    // The receive thread is not cutting at this point: the socket is closed, so it waits out
-    // its failure pause.
-    m_Dispatcher.ResetDispatch();
+    // The receive thread may still be cutting the old link's last chunk: it drops the pending
+    // bytes itself before its next receive, which is on the new link.
+    m_DropPending.store(true);
 }
 
 void GameServerProcess::SetRecvBufferLen(std::int32_t n) {
@@ -108,6 +108,7 @@ PackRecorder* GameServerProcess::RecorderFor(int id, std::atomic<PackRecorder*>&
 // --- receiving ---
 
 int GameServerProcess::RecvStep() {
+    if (m_DropPending.exchange(false)) m_Dispatcher.ResetDispatch();
     std::int32_t wanted = m_RecvBufferWanted.load();
     if (static_cast<std::size_t>(wanted) != m_RecvBuffer.size()) m_RecvBuffer.resize(wanted);
 
@@ -205,7 +206,9 @@ void GameServerProcess::HandleLogin(const tagPackHead& head, std::span<const std
     ClientUser* session = m_Clients.GetClientByIndex(head.PoolIndex);
     route::tagGameServerPlayerLogin login;
     login.ReadData(body, body.size());
-    if (session->GetState() == 0) {
+    // Checked and applied under the session's lock, so that a reset on the client thread
+    // cannot come between the check and the setters.
+    if (!session->ApplyLogin(head.SessionID, login.indexInGameServer)) {
         // The client left before its log-in was confirmed: taking the reply would leave a
         // session id in a free slot (and refuse the slot's next client). Tell the route server
         // that this player is gone instead.
@@ -215,6 +218,7 @@ void GameServerProcess::HandleLogin(const tagPackHead& head, std::span<const std
             "%d, disconnect sent",
             login.indexInGameServer);
         MMORPG::MMORPGPacket* packet = AllocPacket();
+        if (packet == nullptr) return;
         packet->SetSrcServerType(stVevIdor);
         packet->SetDestServerType(stGameServer);
         packet->SetPackType(route::kPackDisconnect);
@@ -222,11 +226,9 @@ void GameServerProcess::HandleLogin(const tagPackHead& head, std::span<const std
         packet->SetPoolIndex(static_cast<std::uint16_t>(login.indexInGameServer));
         packet->ReadData(nullptr, 0);
         m_OwnQueue.Push(packet);
+        WakeSender();
         return;
     }
-    session->SetSessionID(head.SessionID);
-    session->SetPlayerIndexInGameServer(login.indexInGameServer);
-    session->SetState(3);
     diag::Log4Kest::instance().warn(session->GetSessionID(), session->GetPoolIndex(),
                                     "人物注册成功, indexInGameServer = %d",
                                     session->GetPlayerIndexInGameServer());
@@ -312,7 +314,11 @@ int GameServerProcess::SendStep() {
                 m_LastSendBytes.store(sent);
                 return 1;
             }
-            if (m_WorkPack.IsLastPack()) session->ResetObj();
+            if (m_WorkPack.IsLastPack()) {
+                // The session is freed; what may follow in its queue is not the player's.
+                session->ResetObj();
+                break;
+            }
         }
     }
     m_LastSendBytes.store(sent);

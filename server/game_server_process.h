@@ -133,6 +133,8 @@ class GameServerProcess {
     std::atomic<PackRecorder*> m_RouteRecorder{nullptr};
     // Set once on the main thread before any producer runs; kept after the thread is gone.
     std::shared_ptr<WakeSignal> m_Sender;
+    // Set by PrepareConnect: the receive thread drops the old link's pending bytes.
+    std::atomic<bool> m_DropPending{false};
     std::atomic<PackRecorder*> m_UserRecorder{nullptr};
     // Work areas of the send thread.
     MMORPG::MMORPGPacket_Stack m_WorkPack;

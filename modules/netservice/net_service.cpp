@@ -132,6 +132,12 @@ std::uint32_t NetService::recvPauseBytes() const {
 bool NetService::GetMsg(NetMsg* msg) {
     if (msg == nullptr) return false;
     std::lock_guard lock(consumerMutex_);
+    // The slot of the close handed out last time is free only now: the gate has finished with
+    // that message (its reset may still close "the slot's connection") when it asks for more.
+    if (pendingRelease_ != kNoPendingRelease) {
+        releaseSlot(pendingRelease_);
+        pendingRelease_ = kNoPendingRelease;
+    }
     if (!queue_.pop(msg)) return false;
     stats_.add(kStatPopRecvMsg);
     if (msg->index >= slots_.size()) return true;
@@ -151,7 +157,7 @@ bool NetService::GetMsg(NetMsg* msg) {
         case NET_MSG_ON_CLOSE:
         case NET_MSG_ON_CONNECT_ERROR:
         case NET_MSG_ON_KICKED:
-            releaseSlot(msg->index);
+            pendingRelease_ = msg->index;
             break;
         default:
             break;

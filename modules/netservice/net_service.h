@@ -117,6 +117,9 @@ class NetService final : public INetService {
 
     MsgQueue queue_;
     std::mutex consumerMutex_;
+    // The slot of the last close message handed out, freed at the next GetMsg (consumer lock).
+    static constexpr std::uint32_t kNoPendingRelease = 0xFFFFFFFFu;
+    std::uint32_t pendingRelease_ = kNoPendingRelease;
 
     std::mutex dirtyMutex_;
     std::vector<std::uint32_t> dirty_;

@@ -266,10 +266,45 @@ TEST_F(ClientSessionTest, KickedClientIsClosedBetween500And1000Ms) {
     ASSERT_NE(closedAt, 0u);
     EXPECT_GT(closedAt - kickedAt, 500u);
     EXPECT_LE(closedAt - kickedAt, 1050u);
+    // The player was logged in: the route server is told that it left, once (message 107
+    // of the close adds nothing), and the session is freed when that notice is written.
+    Round(0);
+    std::vector<RoutePacket> notices = Drain(0);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].head.PackType, 3);
+    EXPECT_EQ(notices[0].head.SessionID, 0x1234u);
+    EXPECT_TRUE(notices[0].last);
     EXPECT_EQ(S(0).GetState(), 0);
     EXPECT_EQ(S(0).GetSessionID(), 0u);
-    Round(0);  // message 107: the session was already reset, nothing is queued
-    EXPECT_TRUE(Drain(0).empty());
+}
+
+// Kicks do not pile up: a client that keeps sending after its kick gets one reason packet,
+// one kick-list entry, and is closed on time.
+TEST_F(ClientSessionTest, AKickedClientIsKickedOnceWhateverItSendsMeanwhile) {
+    Online(0, 0x55, 1);
+    proc_->SetMaxClientPackLen(8);
+    Round(0);
+    const std::uint32_t kickedAt = g_tick;
+    // One chunk with several over-long packets, then more chunks every 100 ms.
+    Bytes chunk;
+    for (int i = 0; i < 5; ++i) {
+        Bytes frame = ClientFrame(Bytes(20, 0x41), S(0).GetPackOrder() + i);
+        chunk.insert(chunk.end(), frame.begin(), frame.end());
+    }
+    Recv(0, chunk);
+    EXPECT_EQ(proc_->GetKickListCount(), 1);
+    std::uint32_t closedAt = 0;
+    for (int t = 0; t < 30 && closedAt == 0; ++t) {
+        Recv(0, ClientFrame(Bytes(20, 0x42), 300 + t));
+        Round(100);
+        if (!svc_->Connected(0)) closedAt = g_tick;
+    }
+    ASSERT_NE(closedAt, 0u);
+    EXPECT_LE(closedAt - kickedAt, 1150u);
+    std::vector<Bytes> received = ClientReceived(0);
+    int reasons = 0;
+    for (const Bytes& b : received) reasons += b == Bytes{1, 4, 108} ? 1 : 0;
+    EXPECT_EQ(reasons, 1);
 }
 
 TEST_F(ClientSessionTest, ProxyHeaderBeforeTheFirstPacketIsDropped) {
@@ -412,6 +447,8 @@ TEST_F(ClientSessionTest, AcceptOnASlotWhosePlayerIsStillOnline) {
     EXPECT_TRUE(log_.Has(kWarn, "如果这个玩家还没有下线, 断开和此玩家的连接 sid = 0x77"));
     EXPECT_EQ(S(0).GetPile(), 1) << "the notice waits; the new connection is not registered";
     EXPECT_EQ(S(0).GetState(), 3);
+    // ... and is closed at once, so that nothing it sends can pass as the old player's.
+    EXPECT_FALSE(svc_->Connected(0));
     Drain(0);  // the route link sends the notice and resets the slot, closing the connection
     EXPECT_EQ(S(0).GetState(), 0);
     EXPECT_FALSE(svc_->Connected(0));

@@ -141,6 +141,8 @@ TEST_F(NetServiceTest, AnnouncesSlotsThenCarriesDataBothWaysAndReportsThePeerClo
     EXPECT_EQ(client->GetSocket(), -1);
     EXPECT_FALSE(svc_->Send(index, "x", 1));
     EXPECT_EQ(svc_->GetParam(kStatNormalClose), 1u);
+    EXPECT_EQ(svc_->GetParam(kStatFreeClientPool), 2u);  // free once the gate asks again
+    EXPECT_FALSE(Next(20ms));
     EXPECT_EQ(svc_->GetParam(kStatFreeClientPool), 3u);
     EXPECT_EQ(svc_->GetParam(kStatRecvQueue), 0u);
     EXPECT_EQ(svc_->GetParam(kStatPushRecvMsg), svc_->GetParam(kStatPopRecvMsg));
@@ -283,7 +285,11 @@ TEST_F(NetServiceTest, RefusesBeyondCapacityAndReusesASlotOnlyAfterItsCloseWasTa
     EXPECT_TRUE(nettest::PeerClosed(third));
     EXPECT_EQ(svc_->GetParam(kStatMaxConnectRefuse), 2u);
 
+    // Taken, but the gate may still be handling it: the slot is free once it asks again.
     ASSERT_TRUE(NextOfType(NET_MSG_ON_CLOSE));
+    const int fourth = Client(port);
+    EXPECT_TRUE(nettest::PeerClosed(fourth));
+    EXPECT_FALSE(Next(50ms));
     EXPECT_EQ(Accept(port), 0u);
     EXPECT_FALSE(Next(100ms)) << "unexpected message " << msg_->type;
 }
@@ -410,6 +416,7 @@ TEST_F(NetServiceTest, FreedSlotsAreTakenLastAndThePumpIsNotified) {
     EXPECT_EQ(Accept(port, &first), 0u);
     ::shutdown(first, SHUT_WR);
     ASSERT_TRUE(NextOfType(NET_MSG_ON_CLOSE));
+    EXPECT_FALSE(Next(50ms));  // the gate is done with the close: slot 0 is free
     int before = notices.load();
     // Slot 0 is free again, but 1 and 2 have waited longer.
     EXPECT_EQ(Accept(port), 1u);
