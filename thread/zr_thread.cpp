@@ -139,13 +139,21 @@ void WakeSignal::wake() {
 }
 
 void WakeSignal::sleepFor(int milliseconds) {
-    if (wakeRequested_.exchange(false)) return;
-    std::unique_lock<std::mutex> lock(lock_);
-    sleeping_.store(true);
-    cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                 [this] { return wakeRequested_.load(); });
-    sleeping_.store(false);
-    wakeRequested_.store(false);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point full = start + std::chrono::milliseconds(milliseconds);
+    // A wake ends the pause, but not before this much of it: a busy worker then still takes
+    // its work in batches instead of one round per item.
+    const Clock::time_point least =
+        std::min(full, start + std::chrono::microseconds(kMinWokenPauseUs));
+    {
+        std::unique_lock<std::mutex> lock(lock_);
+        sleeping_.store(true);
+        cv_.wait_until(lock, full, [this] { return wakeRequested_.load(); });
+        sleeping_.store(false);
+        wakeRequested_.store(false);
+    }
+    if (Clock::now() < least) std::this_thread::sleep_until(least);
 }
 
 void ZRThread::waitFor() {

@@ -58,9 +58,13 @@ class ZRThreadEvent {
 // valid after its worker thread object is gone, when waking it does nothing harmful.
 class WakeSignal {
   public:
+    // The shortest pause a wake leaves a worker, in microseconds.
+    static constexpr int kMinWokenPauseUs = 500;
+
     // Ends the current or next sleepFor at once. Safe from any thread; cheap while nobody sleeps.
     void wake();
-    // Sleeps up to `milliseconds` or until wake() (one sleeper at a time).
+    // Sleeps up to `milliseconds`, or until wake() but at least kMinWokenPauseUs (one sleeper
+    // at a time).
     void sleepFor(int milliseconds);
 
   private:
