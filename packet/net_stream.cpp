@@ -36,29 +36,44 @@ std::int32_t CNetStream::SendAll(const std::uint8_t* bytes, std::int32_t length)
     return total;
 }
 
-std::int32_t CNetStream::SendBufImpl(const void* bytes, std::int32_t length) {
+namespace {
+
+// The gathering both streams share: buffer what fits, write the buffer when the next packet
+// does not fit, write a packet larger than the buffer directly, flush on length 0. `write`
+// sends bytes and answers the bytes sent or a result <= 0 for a failure. A failed flush keeps
+// the buffered bytes unless clearOnFailedFlush.
+template <typename Write>
+std::int32_t GatherAndSend(PackBufer& buffer, const void* bytes, std::int32_t length,
+                           bool clearOnFailedFlush, Write write) {
     if (length == 0) {
-        if (buffer_.FillCount() == 0) {
+        if (buffer.FillCount() == 0) {
             SetLastNetError(kNothingBuffered);
             return 0;
         }
-        const std::int32_t sent = SendAll(buffer_.Data(), buffer_.FillCount());
-        if (sent <= 0) return sent;
-        buffer_.Clear();
+        const std::int32_t sent = write(buffer.Data(), buffer.FillCount());
+        if (sent <= 0 && !clearOnFailedFlush) return sent;
+        buffer.Clear();
         return sent;
     }
     if (length < 0) {
         SetLastNetError(EINVAL);
         return 0;
     }
-    if (buffer_.Append(bytes, length)) return length;
-    if (buffer_.FillCount() > 0) {
-        const std::int32_t sent = SendAll(buffer_.Data(), buffer_.FillCount());
+    if (buffer.Append(bytes, length)) return length;
+    if (buffer.FillCount() > 0) {
+        const std::int32_t sent = write(buffer.Data(), buffer.FillCount());
         if (sent <= 0) return sent;
     }
-    buffer_.Clear();
-    if (buffer_.Append(bytes, length)) return length;
-    return SendAll(static_cast<const std::uint8_t*>(bytes), length);
+    buffer.Clear();
+    if (buffer.Append(bytes, length)) return length;
+    return write(static_cast<const std::uint8_t*>(bytes), length);
+}
+
+}  // namespace
+
+std::int32_t CNetStream::SendBufImpl(const void* bytes, std::int32_t length) {
+    return GatherAndSend(buffer_, bytes, length, false,
+                         [this](const std::uint8_t* b, std::int32_t n) { return SendAll(b, n); });
 }
 
 std::int32_t CNetStream::SendBuf_o(const void* bytes, std::int32_t length) {
@@ -80,27 +95,8 @@ std::int32_t CICOPNetStream::Send(const std::uint8_t* bytes, std::int32_t length
 }
 
 std::int32_t CICOPNetStream::SendBufImpl(const void* bytes, std::int32_t length) {
-    if (length == 0) {
-        if (buffer_.FillCount() == 0) {
-            SetLastNetError(kNothingBuffered);
-            return 0;
-        }
-        const std::int32_t sent = Send(buffer_.Data(), buffer_.FillCount());
-        buffer_.Clear();
-        return sent;
-    }
-    if (length < 0) {
-        SetLastNetError(EINVAL);
-        return 0;
-    }
-    if (buffer_.Append(bytes, length)) return length;
-    if (buffer_.FillCount() > 0) {
-        const std::int32_t sent = Send(buffer_.Data(), buffer_.FillCount());
-        if (sent <= 0) return sent;
-    }
-    buffer_.Clear();
-    if (buffer_.Append(bytes, length)) return length;
-    return Send(static_cast<const std::uint8_t*>(bytes), length);
+    return GatherAndSend(buffer_, bytes, length, true,
+                         [this](const std::uint8_t* b, std::int32_t n) { return Send(b, n); });
 }
 
 std::int32_t CICOPNetStream::SendBuf_o(const void* bytes, std::int32_t length) {

@@ -251,6 +251,19 @@ void GameServerProcess::LinkLost() {
     m_RunState.SetRouteConnected(false);
 }
 
+bool GameServerProcess::WriteFramed(CNetStream& stream, PackRecorder* recorder, std::size_t n,
+                                    std::int32_t& sent) {
+    const auto body = static_cast<std::uint32_t>(m_WorkPack.BodyLength());
+    sent += static_cast<std::int32_t>(body);
+    m_SendCounter.addBytes(body);
+    if (recorder != nullptr) {
+        recorder->send().record(std::span<const std::uint8_t>(m_Framed.data(), n),
+                                m_WorkPack.GetSessionID(), 0);
+    }
+    const std::int32_t result = stream.SendBuf_o(m_Framed.data(), static_cast<std::int32_t>(n));
+    return result >= 1 || GetLastNetError() == kNothingBuffered;
+}
+
 int GameServerProcess::SendStep() {
     m_LastSendBytes.store(0);
     if (m_Enabled.load() == 0) return 1;
@@ -266,15 +279,7 @@ int GameServerProcess::SendStep() {
         if (m_OwnQueue.PacketPop(&m_WorkPack) == 0) continue;
         std::size_t n = m_WorkPack.GetSendData(m_Framed);
         if (n == 0) continue;
-        std::uint32_t body = static_cast<std::uint32_t>(m_WorkPack.BodyLength());
-        sent += static_cast<std::int32_t>(body);
-        m_SendCounter.addBytes(body);
-        if (recorder != nullptr) {
-            recorder->send().record(std::span<const std::uint8_t>(m_Framed.data(), n),
-                                    m_WorkPack.GetSessionID(), 0);
-        }
-        std::int32_t result = stream.SendBuf_o(m_Framed.data(), static_cast<std::int32_t>(n));
-        if (result < 1 && GetLastNetError() != kNothingBuffered) {
+        if (!WriteFramed(stream, recorder, n, sent)) {
             std::string pos = Pos(kLineOwnRecordError);
             diag::Log4Kest::instance().warn(0, 0, "%s net Error : %s", pos.c_str(),
                                             LastSystemError());
@@ -298,15 +303,7 @@ int GameServerProcess::SendStep() {
                 continue;
             }
             sentClientPackets = true;
-            std::uint32_t body = static_cast<std::uint32_t>(m_WorkPack.BodyLength());
-            sent += static_cast<std::int32_t>(body);
-            m_SendCounter.addBytes(body);
-            if (recorder != nullptr) {
-                recorder->send().record(std::span<const std::uint8_t>(m_Framed.data(), n),
-                                        m_WorkPack.GetSessionID(), 0);
-            }
-            std::int32_t result = stream.SendBuf_o(m_Framed.data(), static_cast<std::int32_t>(n));
-            if (result < 1 && GetLastNetError() != kNothingBuffered) {
+            if (!WriteFramed(stream, recorder, n, sent)) {
                 std::string pos = Pos(kLineClientPackError);
                 diag::Log4Kest::instance().warn(session->GetSessionID(), 0, "%s net Error : %s",
                                                 pos.c_str(), LastSystemError());

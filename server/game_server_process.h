@@ -30,6 +30,7 @@
 #include "thread/zr_thread.h"
 
 class ClientProcess;
+class CNetStream;
 class PackRecorder;
 
 class GameServerProcess {
@@ -115,6 +116,9 @@ class GameServerProcess {
     void HandleLogin(const tagPackHead& head, std::span<const std::uint8_t> body);
     // The link failed while writing: connected flag false.
     void LinkLost();
+    // Counts, records and writes the n framed bytes of the work packet into the stream; false
+    // when the write failed.
+    bool WriteFramed(CNetStream& stream, PackRecorder* recorder, std::size_t n, std::int32_t& sent);
     PackRecorder* RecorderFor(int id, std::atomic<PackRecorder*>& cache);
 
     SecCounter m_SendCounter{1000};
