@@ -33,9 +33,9 @@ void TranslateI64(const char* format, std::string& out) {
             ++p;
             continue;
         }
-        const char* spec = p;
+        const char* conversion = p;
         while (IsSpecChar(*p)) ++p;
-        out.append(spec, static_cast<std::size_t>(p - spec));
+        out.append(conversion, static_cast<std::size_t>(p - conversion));
         if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
             out.append("ll", 2);
             p += 3;

@@ -14,6 +14,7 @@
 #include "client/client_process.h"
 #include "packet/packet_pool.h"
 #include "tests/client/client_wire.h"
+#include "tests/netservice/test_support.h"
 
 namespace {
 
@@ -29,17 +30,12 @@ bool LinkUp() {
     return true;
 }
 
+// A loopback client whose reads give up after 200 ms.
 int Connect(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{0, 200000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        ::close(fd);
-        return -1;
+    const int fd = nettest::ConnectClient(port);
+    if (fd >= 0) {
+        timeval tv{0, 200000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
     }
     return fd;
 }
