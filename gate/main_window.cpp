@@ -229,6 +229,14 @@ void TFrmVevIdor::setRunning(bool on) {
 }
 
 void TFrmVevIdor::btn_StartClick() {
+    if (stopped_) {
+        // A start after a stop (only the launcher can ask for one): the stop ended and removed
+        // the workers, so they are registered again.
+        gameServer_->InitThreads();
+        GetClientProcess().InitProcess();
+        stopped_ = false;
+        stopRequested_ = false;
+    }
     CLaunchServerDLLProxy& launch = GetLaunchServerProxy();
     if (launch.isInitialised()) launch.instance()->notifyStarting();
     ClientProcess& clients = GetClientProcess();
