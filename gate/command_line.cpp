@@ -3,8 +3,6 @@
 
 #include <strings.h>
 
-#include <cstdlib>
-
 namespace gate {
 namespace {
 
@@ -15,7 +13,7 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
 }  // namespace
 
 const char* UsageText() {
-    return "usage: vevidor [--log-dir DIR] [--console-port N] [--no] [autostart CLASS NAME]\n"
+    return "usage: vevidor [--log-dir DIR] [--no] [autostart CLASS NAME]\n"
            "       vevidor -CheckEurekaActive";
 }
 
@@ -27,24 +25,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--log-dir" || a == "--console-port") {
+        if (a == "--log-dir") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 error = a + " needs a value";
                 return false;
             }
-            const std::string& value = args[++i];
-            if (a == "--log-dir") {
-                out.logDir = value;
-                if (out.logDir.back() != '/') out.logDir += '/';
-            } else {
-                char* end = nullptr;
-                long port = std::strtol(value.c_str(), &end, 10);
-                if (*end != '\0' || port < 1 || port > 65535) {
-                    error = "--console-port needs a port number from 1 to 65535";
-                    return false;
-                }
-                out.consolePort = static_cast<int>(port);
-            }
+            out.logDir = args[++i];
+            if (out.logDir.back() != '/') out.logDir += '/';
         } else if (a == "--no") {
             out.assumeYes = false;
         } else if (a == "--help" || a == "-h") {

@@ -13,7 +13,6 @@ struct CommandLine {
     std::string launcherName;
     std::string logDir = "ServerLog/";  // --log-dir DIR
     bool assumeYes = true;              // --no: answer start-up questions with Cancel
-    int consolePort = 0;                // --console-port N (0: the console's default)
     bool help = false;
 };
 
