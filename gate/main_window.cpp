@@ -2,13 +2,18 @@
 // timers and control commands.
 #include "gate/main_window.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "client/accept_filter.h"
@@ -51,6 +56,28 @@ bool LaunchStop() {
 }
 
 constexpr const char* kAppVersionDefaultText = "153518004";
+
+// Why a listener on the port would not start, as the system says it (for the operator).
+std::string ListenProblem(int port) {
+    if (port < 1 || port > 65535) return "the port must be 1 to 65535";
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::strerror(errno);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    std::string problem;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 1) != 0) {
+        problem = std::strerror(errno);
+    } else {
+        problem = "the network service refused (see its capacity and settings)";
+    }
+    close(fd);
+    return problem;
+}
 
 }  // namespace
 
@@ -272,8 +299,8 @@ void TFrmVevIdor::btn_StartClick() {
     if (port < 1 || port > 65535 || capacity < 1 ||
         !clients.StartService(static_cast<std::uint16_t>(port), capacity)) {
         showMessage("Error", "Server Start Fail");
-        diag::GetLog().error("Client listener on port %d with %d connections did not start", port,
-                             capacity);
+        diag::GetLog().error("Client listener on port %d with %d connections did not start: %s",
+                             port, capacity, ListenProblem(port).c_str());
         return;
     }
     diag::GetLog().logInfo("Client listener on port %d, %d connections", port, capacity);
