@@ -245,6 +245,33 @@ TEST_F(GameServerProcessTest, PacketsSplitAcrossReceives) {
         log_.Has(kLevelWarn, "GetPackFromGameServer从GameServer出接受的封包不对 : 01 02 03"));
 }
 
+// The connect procedure's preparation drops a partial frame of the old link, on the receive
+// thread's next step, so the new link's first frame is cut from its first byte.
+TEST_F(GameServerProcessTest, AReconnectDropsTheOldLinksPartialFrame) {
+    Online(1, 0x111, 4);
+    Bytes old = RouteFrame(0x111, 1, 1, {2, 1, 1});
+    FromRoute(Bytes(old.begin(), old.begin() + 10));  // half a frame, then the link is replaced
+    link_->PrepareConnect();
+    FromRoute(RouteFrame(0x111, 1, 1, {2, 1, 2}));
+    std::vector<Bytes> got = ClientReceived(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], (Bytes{2, 1, 2}));
+}
+
+// A log-in reply for a session that is not announced (free, or reset meanwhile) is not taken.
+TEST_F(GameServerProcessTest, LoginReplyIsTakenOnlyByAnAnnouncedSession) {
+    Accept(2);
+    EXPECT_TRUE(S(2).ApplyLogin(0x42, 5));
+    EXPECT_EQ(S(2).GetState(), 3);
+    EXPECT_TRUE(S(2).ApplyLogin(0x43, 6));  // a second reply replaces the first
+    EXPECT_EQ(S(2).GetSessionID(), 0x43u);
+    S(2).ResetObj();
+    EXPECT_FALSE(S(2).ApplyLogin(0x44, 7));
+    EXPECT_EQ(S(2).GetSessionID(), 0u);
+    EXPECT_EQ(S(2).GetPlayerIndexInGameServer(), -1);
+    EXPECT_EQ(S(2).GetState(), 0);
+}
+
 TEST_F(GameServerProcessTest, LineIdOnlyFromRecordOneOfTypeTwo) {
     g_lineId = 0;
     FromRoute(RouteFrame(0, 0xFFFF, 2, {1, 9, 0, 0, 0}));  // no handler: nothing happens
