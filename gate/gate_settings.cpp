@@ -2,7 +2,11 @@
 #include "gate/gate_settings.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <set>
+#include <string>
+#include <utility>
 
 #include "diag/log.h"
 #include "diag/module_library.h"
@@ -37,6 +41,24 @@ SettingsObject& CreateSettings() {
     SettingsObject* settings = create();
     if (settings == nullptr) modules::FailStart("CreateConfig failed!!!Fail to start server!!!");
     return *settings;
+}
+
+int GetCheckedInt(SettingsObject& settings, const char* key) {
+    const int value = settings.getInt(key, 0);
+    for (const SettingRange& range : kSettingRanges) {
+        if (std::strcmp(range.key, key) != 0) continue;
+        if (value >= range.low && value <= range.high) return value;
+        const int used = value < range.low ? range.low : range.high;
+        static std::mutex lock;
+        static std::set<std::pair<std::string, int>> said;
+        std::lock_guard<std::mutex> guard(lock);
+        if (said.insert({key, value}).second) {
+            diag::GetLog().warn("Setting %s = %d is outside %d..%d; %d is used", key, value,
+                                range.low, range.high, used);
+        }
+        return used;
+    }
+    return value;
 }
 
 template <std::size_t N>

@@ -73,6 +73,36 @@ void DeclareSettings(SettingsObject& settings, const SettingDefault (&table)[N])
     }
 }
 
+// The range an integer setting must lie in for the gate to work; values outside are clamped
+// with a warning in the log (a negative interval, say, would otherwise stop all sends).
+struct SettingRange {
+    const char* key;
+    int low;
+    int high;
+};
+
+inline constexpr SettingRange kSettingRanges[] = {
+    {"edt_Port", 1, 65535},
+    {"cbb_TimeOut", 0, 86400},
+    {"cbb_ThreadNum", 1, 1000000},
+    {"labMinSendInterval", 0, 10000},
+    {"labMaxPack", 0, 1000000},
+    {"edt_SrvPort", 1, 65535},
+    {"edtMaxPackSize", 0, 1048576},
+    {"edtRecvBufferLen", 256, 16777216},
+    {"edtMaxSendMsgQueueCount", 1, 100000000},
+    {"edtRefuseConnectBySendQueue", 0, 2000000000},
+    {"edtRefuseConnectByRecvQueue", 0, 2000000000},
+    {"edtHackAttackValue", 0, 1000000},
+    {"edtSSPort", 1, 65535},
+    {"edtMaxClientPackLen", 0, 16777216},
+    {"edtMaxClientPackPile", 0, 100000000},
+};
+
+// The setting's value, clamped to its range when it has one (said once per key and value
+// through the log's warn).
+int GetCheckedInt(SettingsObject& settings, const char* key);
+
 // A new settings object of "KvConfig.so" (loaded on first use; a missing module or export, or
 // a failed creation, ends the process with exit code 1).
 SettingsObject& CreateSettings();

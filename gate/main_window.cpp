@@ -287,8 +287,8 @@ void TFrmVevIdor::btn_StartClick() {
     // A start after a stop finds the address list freed: read it again.
     if (!localAddresses_) refreshLocalIPList();
 
-    int port = mainSettings_->getInt("edt_Port", 0);
-    int capacity = mainSettings_->getInt("cbb_ThreadNum", 0);
+    int port = GetCheckedInt(*mainSettings_, "edt_Port");
+    int capacity = GetCheckedInt(*mainSettings_, "cbb_ThreadNum");
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
         files.rlim_cur < static_cast<rlim_t>(capacity) + 64) {
@@ -333,7 +333,7 @@ void TFrmVevIdor::addressListText(std::string& text) const {
 void TFrmVevIdor::sendGateInfo(std::uint32_t maximum) {
     std::string text;
     addressListText(text);
-    int port = mainSettings_->getInt("edt_Port", 0);
+    int port = GetCheckedInt(*mainSettings_, "edt_Port");
     gameServer_->SendGateInfo(text, static_cast<std::uint16_t>(port), mobile_, maximum);
 }
 
@@ -364,7 +364,7 @@ void TFrmVevIdor::connectProcedure() {
     int attempt = 0;
     for (;;) {
         std::string address = localSettings_->getString("edt_SrvIp", "");
-        int port = mainSettings_->getInt("edt_SrvPort", 0);
+        int port = GetCheckedInt(*mainSettings_, "edt_SrvPort");
         if (port > 0 && port <= 65535 &&
             socket.Connect(address.c_str(), static_cast<std::uint16_t>(port))) {
             break;
@@ -430,15 +430,15 @@ void TFrmVevIdor::btn_StopClick() {
 void TFrmVevIdor::btSettingClick() {
     ClientProcess& clients = GetClientProcess();
     clients.SetMinSendInterval(
-        static_cast<std::uint32_t>(mainSettings_->getInt("labMinSendInterval", 0)));
-    clients.SetMaxPackToSend(mainSettings_->getInt("labMaxPack", 0));
-    gameServer_->SetRecvBufferLen(mainSettings_->getInt("edtRecvBufferLen", 0));
+        static_cast<std::uint32_t>(GetCheckedInt(*mainSettings_, "labMinSendInterval")));
+    clients.SetMaxPackToSend(GetCheckedInt(*mainSettings_, "labMaxPack"));
+    gameServer_->SetRecvBufferLen(GetCheckedInt(*mainSettings_, "edtRecvBufferLen"));
 }
 
 void TFrmVevIdor::btnApplyIOCPSettingsClick() {
     INetService* service = GetClientProcess().GetService();
     auto value = [this](const char* key) {
-        int v = mainSettings_->getInt(key, 0);
+        int v = GetCheckedInt(*mainSettings_, key);
         return static_cast<std::uint64_t>(v < 0 ? 0 : v);
     };
     service->SetParam(4, value("cbb_TimeOut") * 1000);
@@ -453,8 +453,8 @@ void TFrmVevIdor::btnApplyIOCPSettingsClick() {
 
 void TFrmVevIdor::btnApplyClientPackSettingsClick() {
     ClientProcess& clients = GetClientProcess();
-    clients.SetMaxClientPackLen(mainSettings_->getInt("edtMaxClientPackLen", 0));
-    clients.SetMaxClientPackPile(mainSettings_->getInt("edtMaxClientPackPile", 0));
+    clients.SetMaxClientPackLen(GetCheckedInt(*mainSettings_, "edtMaxClientPackLen"));
+    clients.SetMaxClientPackPile(GetCheckedInt(*mainSettings_, "edtMaxClientPackPile"));
 }
 
 void TFrmVevIdor::btnApplyClick() {

@@ -123,3 +123,25 @@ TEST(GateSettingsTest, AnEmptyConfigFileGivesEveryDefault) {
 }
 
 }  // namespace
+
+namespace {
+
+// Out-of-range settings are clamped into their range; others pass through.
+TEST(GateSettingsTest, IntegersOutsideTheirRangeAreClamped) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "Config");
+    std::ofstream(dir / "Config/Config.ini")
+        << "[KestServer]\nlabMinSendInterval=-5\nedt_Port=70000\nedtRecvBufferLen=0\n"
+           "edtMaxClientPackPile=0\nlabMaxPack=300\n";
+    std::string previous = std::filesystem::current_path();
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    SettingsObject& main = gate::OpenSettings(gate::kMainSettingsFile, gate::kMainSettings);
+    ASSERT_EQ(chdir(previous.c_str()), 0);
+    const std::pair<const char*, int> cases[] = {
+        {"labMinSendInterval", 0},   {"edt_Port", 65535}, {"edtRecvBufferLen", 256},
+        {"edtMaxClientPackPile", 0}, {"labMaxPack", 300}, {"cbb_ThreadNum", 1500},
+    };
+    for (auto [key, expected] : cases) EXPECT_EQ(gate::GetCheckedInt(main, key), expected) << key;
+}
+
+}  // namespace
