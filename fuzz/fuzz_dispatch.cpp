@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diag/log.h"
+#include "fuzz/fuzz_log.h"
 #include "packet/package_dispatcher.h"
 #include "packet/wire.h"
 
@@ -93,9 +94,7 @@ void OnError(void*, const char* message) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Mismatches are logged on almost every input: run.sh points the lines at a scratch folder.
-    const char* directory = std::getenv("VEVIDOR_FUZZ_LOG_DIR");
-    diag::GetLog().setLogPath(directory != nullptr ? directory : "/tmp/vevidor-fuzz-log", "");
+    PointFuzzLogAtScratchFolder();
     return 0;
 }
 
